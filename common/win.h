@@ -1,0 +1,211 @@
+// Owning types for the Win32 resources the plug-in touches. Each releases its resource when it
+// goes out of scope, so every road out of a function - early return or exception - cleans up.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <utility>
+
+namespace dl {
+
+template <typename Traits>
+class Unique {
+public:
+    using Type = typename Traits::Type;
+
+    Unique() noexcept = default;
+    explicit Unique(Type value) noexcept : value_(value) {}
+    ~Unique() { reset(); }
+    Unique(Unique&& other) noexcept : value_(other.release()) {}
+    Unique& operator=(Unique&& other) noexcept
+    {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+
+    Type get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
+    Type release() noexcept { return std::exchange(value_, Traits::invalid()); }
+    void reset(Type value = Traits::invalid()) noexcept
+    {
+        if (value_ != Traits::invalid()) Traits::close(value_);
+        value_ = value;
+    }
+    // For out-parameters: releases what is held and hands out the slot.
+    Type* put() noexcept
+    {
+        reset();
+        return &value_;
+    }
+
+private:
+    Type value_ = Traits::invalid();
+};
+
+struct KernelHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { CloseHandle(h); }
+};
+struct FileHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) noexcept { CloseHandle(h); }
+};
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) noexcept { FindClose(h); }
+};
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { RegCloseKey(h); }
+};
+struct GdiObjectTraits {
+    using Type = HGDIOBJ;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { DeleteObject(h); }
+};
+struct IconTraits {
+    using Type = HICON;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { DestroyIcon(h); }
+};
+struct ImageListTraits {
+    using Type = HIMAGELIST;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { ImageList_Destroy(h); }
+};
+
+using UniqueHandle = Unique<KernelHandleTraits>;   // threads, snapshots, events
+using UniqueFile = Unique<FileHandleTraits>;       // CreateFile results
+using UniqueFind = Unique<FindHandleTraits>;
+using UniqueKey = Unique<RegKeyTraits>;
+using UniqueGdiObject = Unique<GdiObjectTraits>;
+using UniqueIcon = Unique<IconTraits>;
+using UniqueImageList = Unique<ImageListTraits>;
+
+// A locked HGLOBAL; unlocks when it goes out of scope. The block itself stays its owner's.
+class GlobalLock {
+public:
+    explicit GlobalLock(HGLOBAL block) noexcept : block_(block), data_(block ? ::GlobalLock(block) : nullptr) {}
+    ~GlobalLock()
+    {
+        if (data_) ::GlobalUnlock(block_);
+    }
+    GlobalLock(const GlobalLock&) = delete;
+    GlobalLock& operator=(const GlobalLock&) = delete;
+
+    void* data() const noexcept { return data_; }
+    SIZE_T size() const noexcept { return data_ ? ::GlobalSize(block_) : 0; }
+
+private:
+    HGLOBAL block_;
+    void* data_;
+};
+
+// The clipboard, opened for one owner window; closed on every road out.
+class ClipboardSession {
+public:
+    explicit ClipboardSession(HWND owner) noexcept : open_(::OpenClipboard(owner) == TRUE) {}
+    ~ClipboardSession()
+    {
+        if (open_) ::CloseClipboard();
+    }
+    ClipboardSession(const ClipboardSession&) = delete;
+    ClipboardSession& operator=(const ClipboardSession&) = delete;
+
+    bool isOpen() const noexcept { return open_; }
+    // Closes before the end of the scope, where the clipboard must be free before going on.
+    void close() noexcept
+    {
+        if (open_) ::CloseClipboard();
+        open_ = false;
+    }
+
+private:
+    bool open_;
+};
+
+// COM for the calling thread; balanced only when this call initialised it.
+class ComInit {
+public:
+    explicit ComInit(DWORD model) noexcept : result_(::CoInitializeEx(nullptr, model)) {}
+    ~ComInit()
+    {
+        if (SUCCEEDED(result_)) ::CoUninitialize();
+    }
+    ComInit(const ComInit&) = delete;
+    ComInit& operator=(const ComInit&) = delete;
+
+    HRESULT result() const noexcept { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() noexcept = default;
+    ~ComPtr() { reset(); }
+    ComPtr(ComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+    ComPtr& operator=(ComPtr&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            ptr_ = std::exchange(other.ptr_, nullptr);
+        }
+        return *this;
+    }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+
+    T* get() const noexcept { return ptr_; }
+    T* operator->() const noexcept { return ptr_; }
+    explicit operator bool() const noexcept { return ptr_ != nullptr; }
+    void reset() noexcept
+    {
+        if (ptr_) std::exchange(ptr_, nullptr)->Release();
+    }
+    T** put() noexcept
+    {
+        reset();
+        return &ptr_;
+    }
+    void** putVoid() noexcept { return reinterpret_cast<void**>(put()); }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+// A VARIANT that is cleared when it goes out of scope.
+class Variant {
+public:
+    Variant() noexcept { ::VariantInit(&value_); }
+    ~Variant() { ::VariantClear(&value_); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+
+    VARIANT& get() noexcept { return value_; }
+
+private:
+    VARIANT value_;
+};
+
+// The wait cursor for a stretch of work; the arrow comes back on every road out.
+class WaitCursor {
+public:
+    WaitCursor() noexcept { ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT)); }
+    ~WaitCursor() { ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW)); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace dl

@@ -1,0 +1,213 @@
+#include "tests/rig/robot.h"
+
+#include "common/texts.h"
+#include "standins/host/host.h"
+
+#include <memory>
+#include <thread>
+
+namespace rig {
+
+namespace {
+
+constexpr DWORD kSendTimeoutMs = 5000;
+constexpr DWORD kPollMs = 20;
+constexpr DWORD kSweepLimitMs = 60000;
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr UINT kMsgRunAction = WM_APP + 0x41;
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof(className));
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && lstrcmpA(className, "#32770") == 0) {
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    }
+    return TRUE;
+}
+
+std::string TextOf(HWND window)
+{
+    char buffer[4096] = {};
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL,
+                        kSendTimeoutMs, &ignored);
+    return buffer;
+}
+
+template <typename Predicate>
+HWND WaitFor(Predicate found, DWORD timeoutMs, const std::string& what)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        if (HWND window = found()) return window;
+        ::Sleep(kPollMs);
+    }
+    throw RobotTimeout("timed out waiting for " + what);
+}
+
+// Runs actions posted from the robot on the thread that owns the windows.
+LRESULT CALLBACK ActionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kMsgRunAction) {
+        (*reinterpret_cast<std::function<void()>*>(lParam))();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A message-only window of the calling thread.
+HWND CreateActionWindow()
+{
+    WNDCLASSA cls{};
+    cls.lpfnWndProc = ActionWindowProc;
+    cls.hInstance = GetModuleHandleA(nullptr);
+    cls.lpszClassName = "RobotActionWindow";
+    RegisterClassA(&cls);
+    return CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+}
+
+}  // namespace
+
+std::vector<HWND> OurDialogs()
+{
+    std::vector<HWND> windows;
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+HWND FindOurDialog(const std::string& caption)
+{
+    for (HWND window : OurDialogs()) {
+        if (TextOf(window) == caption) return window;
+    }
+    return nullptr;
+}
+
+Robot::~Robot()
+{
+    if (actionWindow_) DestroyWindow(actionWindow_);
+}
+
+void Robot::Run(const std::function<void()>& command, const Script& script)
+{
+    failures_.clear();
+    unexpected_.clear();
+    if (!actionWindow_) actionWindow_ = CreateActionWindow();
+    std::unique_ptr<void, decltype(&CloseHandle)> done(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
+
+    std::thread robot([&] {
+        try {
+            if (script) script(*this);
+        } catch (const std::exception& error) {
+            failures_.push_back(error.what());
+        }
+        SweepUntil(done.get());
+    });
+    command();
+    SetEvent(done.get());
+    robot.join();
+}
+
+void Robot::SweepUntil(HANDLE commandDone)
+{
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(commandDone, kPollMs) == WAIT_TIMEOUT) {
+        for (HWND window : OurDialogs()) {
+            const std::string caption = TextOf(window);
+            const std::string body = GetDlgItem(window, kMessageBoxTextId) ? Text(window, kMessageBoxTextId) : "";
+            unexpected_.push_back(caption + (body.empty() ? "" : " | " + body));
+            failures_.push_back("unexpected window: " + unexpected_.back());
+            PostMessageA(window, WM_CLOSE, 0, 0);
+            if (GetDlgItem(window, IDOK)) PostMessageA(window, WM_COMMAND, IDOK, 0);
+        }
+        if (GetTickCount() - start > kSweepLimitMs) {
+            failures_.push_back("the command did not return");
+            return;
+        }
+        ::Sleep(100);
+    }
+}
+
+HWND Robot::WaitDialog(const std::string& caption, DWORD timeoutMs)
+{
+    return WaitFor([&] { return FindOurDialog(caption); }, timeoutMs, "dialog \"" + caption + "\"");
+}
+
+HWND Robot::WaitMessageBox(DWORD timeoutMs)
+{
+    return WaitDialog(dl::text::kPluginName, timeoutMs);
+}
+
+void Robot::WaitGone(HWND window, DWORD timeoutMs)
+{
+    WaitFor([&]() -> HWND { return IsWindow(window) && IsWindowVisible(window) ? nullptr : window; }, timeoutMs,
+            "a window to close");
+}
+
+std::string Robot::DismissMessageBox(DWORD timeoutMs)
+{
+    HWND box = WaitMessageBox(timeoutMs);
+    const std::string text = Text(box, kMessageBoxTextId);
+    Click(box, IDOK);
+    WaitGone(box);
+    return text;
+}
+
+LRESULT Robot::Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs, &result)) {
+        throw RobotTimeout("no answer to message " + std::to_string(message));
+    }
+    return static_cast<LRESULT>(result);
+}
+
+std::string Robot::Text(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
+
+std::string Robot::WindowText(HWND window) { return TextOf(window); }
+
+void Robot::SetText(HWND dialog, int id, const std::string& text)
+{
+    Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+bool Robot::IsChecked(HWND dialog, int id) { return Send(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void Robot::Click(HWND dialog, int id)
+{
+    HWND control = GetDlgItem(dialog, id);
+    if (!control) throw RobotTimeout("no control " + std::to_string(id));
+    // Posted, not sent: the click may open a modal box, and the robot must stay free to answer it.
+    PostMessageA(control, BM_CLICK, 0, 0);
+    // Let the click land before the script looks again.
+    Send(dialog, WM_NULL, 0, 0);
+}
+
+void Robot::Close(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+void Robot::PressEscape(HWND dialog)
+{
+    HWND target = GetDlgItem(dialog, IDCANCEL);
+    PostMessageA(target ? target : dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(target ? target : dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+}
+
+LONG Robot::Style(HWND dialog, int id) { return GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE); }
+
+bool Robot::IsVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+
+void Robot::OnUiThread(const std::function<void()>& action)
+{
+    std::function<void()> copy = action;
+    Send(actionWindow_, kMsgRunAction, 0, reinterpret_cast<LPARAM>(&copy));
+}
+
+void Robot::PressKeyIn(HWND composeWindow, UINT key, UINT modifiers)
+{
+    PostMessageA(composeWindow, host::kMsgKeyDispatch, key, modifiers);
+}
+
+}  // namespace rig

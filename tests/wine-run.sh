@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Runs one Windows test program under 64-bit Wine, in the prefix and display that ./dev set up.
+set -u
+export WINELOADER=/usr/lib/wine/wine64 WINEDEBUG=${WINEDEBUG:--all} LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+export WINEDLLOVERRIDES="mscoree,mshtml="
+: "${WINEPREFIX:?WINEPREFIX must be set (run the tests through ./dev test)}"
+: "${DISPLAY:?DISPLAY must be set (run the tests through ./dev test)}"
+cd "$(dirname "$1")" && exec /usr/lib/wine/wine64 "$@"
