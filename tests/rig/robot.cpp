@@ -182,8 +182,9 @@ void Robot::Click(HWND dialog, int id)
     if (!control) throw RobotTimeout("no control " + std::to_string(id));
     // Posted, not sent: the click may open a modal box, and the robot must stay free to answer it.
     PostMessageA(control, BM_CLICK, 0, 0);
-    // Let the click land before the script looks again.
-    Send(dialog, WM_NULL, 0, 0);
+    // Let the click land before the script looks again; the click may also end the dialog.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
 }
 
 void Robot::Close(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }

@@ -1,0 +1,11 @@
+// Path components of ANSI paths, double-byte characters kept whole.
+#pragma once
+
+namespace dl {
+
+// Pointer into `path` at the start of its last component: the text after the last backslash
+// that has text after it, or the whole string when there is none. A trail byte 0x5C (表, ソ)
+// never separates; a trailing backslash stays part of the result ("D:\work\docs\" gives "docs\").
+const char* LastPathComponent(const char* path) noexcept;
+
+}  // namespace dl

@@ -1,0 +1,138 @@
+// The settings dialog, opened from the host's set-up request and from the Tools menu item.
+#include "tests/rig/plugin_fixture.h"
+
+#include <map>
+
+using namespace rig;
+
+namespace {
+
+constexpr char kCaption[] = "ドロップラインの設定";
+constexpr int kImage = 1028, kText = 1029, kFile = 1030, kSeparately = 1025, kOneArchive = 1026;
+const char* const kNames[] = {"DLConfirmImage", "DLConfirmText", "DLConfirmFile", "DLAttachFileSeparately"};
+
+struct Shown {
+    bool image, text, file, separately, oneArchive;
+};
+
+Shown ReadDialog(Robot& r, HWND dialog)
+{
+    return {r.IsChecked(dialog, kImage), r.IsChecked(dialog, kText), r.IsChecked(dialog, kFile),
+            r.IsChecked(dialog, kSeparately), r.IsChecked(dialog, kOneArchive)};
+}
+
+std::map<std::string, DWORD> Values()
+{
+    std::map<std::string, DWORD> values;
+    for (const char* name : kNames) {
+        DWORD value = 0xDEAD;
+        ReadDword(name, value);
+        values[name] = value;
+    }
+    return values;
+}
+
+class SettingsDialogTest : public PluginTest {
+protected:
+    // Opens the dialog through the host's set-up request and runs the script on it.
+    int OpenBySetup(const std::function<void(Robot&, HWND)>& script)
+    {
+        int result = -1;
+        robot_.Run([&] { result = host::Plugin().OnPlugInSetup(main_); },
+                   [&](Robot& r) { script(r, r.WaitDialog(kCaption)); });
+        ExpectRobotClean();
+        return result;
+    }
+};
+
+TEST_F(SettingsDialogTest, ShowsDefaultsAndOkRewritesAllFourUnchanged)
+{
+    Shown shown{};
+    EXPECT_EQ(OpenBySetup([&](Robot& r, HWND dialog) {
+                  shown = ReadDialog(r, dialog);
+                  r.Click(dialog, IDOK);
+              }),
+              1);
+    EXPECT_TRUE(shown.image && shown.text && shown.file && shown.separately);
+    EXPECT_FALSE(shown.oneArchive);
+    for (auto& [name, value] : Values()) EXPECT_EQ(value, 1u) << name;
+}
+
+TEST_F(SettingsDialogTest, ShowsStoredValuesAndWritesChangesAtOk)
+{
+    WriteDword("DLConfirmImage", 1);
+    WriteDword("DLConfirmText", 0);
+    WriteDword("DLConfirmFile", 1);
+    WriteDword("DLAttachFileSeparately", 1);
+    Shown shown{};
+    OpenBySetup([&](Robot& r, HWND dialog) {
+        shown = ReadDialog(r, dialog);
+        r.Click(dialog, kImage);        // off
+        r.Click(dialog, kText);         // on
+        r.Click(dialog, kOneArchive);   // one archive
+        r.Click(dialog, IDOK);
+    });
+    EXPECT_TRUE(shown.image);
+    EXPECT_FALSE(shown.text);
+    EXPECT_TRUE(shown.file && shown.separately);
+    const auto values = Values();
+    EXPECT_EQ(values.at("DLConfirmImage"), 0u);
+    EXPECT_EQ(values.at("DLConfirmText"), 1u);
+    EXPECT_EQ(values.at("DLConfirmFile"), 1u);
+    EXPECT_EQ(values.at("DLAttachFileSeparately"), 0u);
+}
+
+TEST_F(SettingsDialogTest, AnyNonzeroModeShowsSeparatelyAndOkStoresOne)
+{
+    WriteDword("DLAttachFileSeparately", 2);
+    Shown shown{};
+    OpenBySetup([&](Robot& r, HWND dialog) {
+        shown = ReadDialog(r, dialog);
+        r.Click(dialog, IDOK);
+    });
+    EXPECT_TRUE(shown.separately);
+    EXPECT_FALSE(shown.oneArchive);
+    EXPECT_EQ(Values().at("DLAttachFileSeparately"), 1u);
+}
+
+TEST_F(SettingsDialogTest, CancelEscapeAndCloseBoxWriteNothing)
+{
+    // Values of another type show whether anything was rewritten: OK would store REG_DWORDs.
+    WriteRaw("DLConfirmImage", REG_SZ, std::string("1\0", 2));
+    WriteDword("DLConfirmText", 0);
+    const std::function<void(Robot&, HWND)> endings[] = {
+        [](Robot& r, HWND d) { r.Click(d, kText); r.Click(d, IDCANCEL); },
+        [](Robot& r, HWND d) { r.Click(d, kText); r.PressEscape(d); },
+        [](Robot& r, HWND d) { r.Click(d, kText); r.Close(d); },
+    };
+    for (const auto& ending : endings) {
+        EXPECT_EQ(OpenBySetup(ending), 1);
+        DWORD type = 0;
+        std::string data;
+        ASSERT_TRUE(ReadRaw("DLConfirmImage", type, data));
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(Values().at("DLConfirmText"), 0u);
+    }
+}
+
+TEST_F(SettingsDialogTest, ToolsMenuItemOpensItOwnedByTheMainWindow)
+{
+    const auto commands = host::Commands();
+    const auto settings = std::find_if(commands.begin(), commands.end(), [](const host::Command& c) {
+        return c.target == 0;
+    });
+    ASSERT_NE(settings, commands.end());
+    HWND owner = nullptr;
+    robot_.Run([&] { PostMessageA(main_, WM_COMMAND, settings->id, 0); host::PumpMessages(); },
+               [&](Robot& r) {
+                   HWND dialog = r.WaitDialog(kCaption);
+                   owner = GetWindow(dialog, GW_OWNER);
+                   r.Click(dialog, kFile);
+                   r.Click(dialog, IDOK);
+               });
+    ExpectRobotClean();
+    EXPECT_EQ(owner, main_);
+    EXPECT_EQ(Values().at("DLConfirmFile"), 0u);
+}
+
+}  // namespace
