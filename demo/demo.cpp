@@ -19,8 +19,8 @@ namespace {
 
 using rig::Robot;
 
-// The console takes UTF-8; our texts are code page 932.
-void Print(const std::string& cp932)
+// The console and the report file take UTF-8; our texts are code page 932.
+std::string Utf8(const std::string& cp932)
 {
     std::wstring wide(cp932.size() + 1, L'\0');
     wide.resize(MultiByteToWideChar(932, 0, cp932.c_str(), static_cast<int>(cp932.size()), &wide[0],
@@ -28,6 +28,12 @@ void Print(const std::string& cp932)
     std::string utf8(wide.size() * 4 + 1, '\0');
     utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), &utf8[0],
                                     static_cast<int>(utf8.size()), nullptr, nullptr));
+    return utf8;
+}
+
+void Print(const std::string& cp932)
+{
+    const std::string utf8 = Utf8(cp932);
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);
     std::fflush(stdout);
 }
@@ -229,7 +235,7 @@ int RunTour(const std::string& out)
     Tour tour(out, main, compose, second);
     tour.Run();
     Print(tour.report());
-    Print("\noutput: " + out + "\n");
+    rig::WriteBytes(out + "report.txt", Utf8(tour.report()));
     DestroyWindow(second);
     DestroyWindow(compose);
     DestroyWindow(main);
@@ -277,6 +283,8 @@ int main(int argc, char** argv)
     if (out.back() != '\\') out += '\\';
     CreateDirectoryA(out.c_str(), nullptr);
 
+    // The host's key as a new installation has it: the plug-in creates its settings at load.
+    rig::DeleteSettingsKey();
     rig::CreateSettingsKey();
     host::SetTempFolder(rig::FreshFolder("orvel-demo-temp"));
     RegisterZipStandIn(rig::BesideExecutable("zipfolder_standin.dll").c_str());
