@@ -13,6 +13,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace dl {
 
@@ -38,10 +39,10 @@ public:
     void assign(const char* path) { path_ = path; }
     const char* path() const noexcept { return path_.c_str(); }
     // MoveFileA never replaces: a file of that name in the host's folder may be the host's own.
-    HRESULT moveTo(const std::string& path)
+    HRESULT moveTo(std::string path)
     {
         RETURN_IF_FAILED(HrFromBool(MoveFileA(path_.c_str(), path.c_str())));
-        path_ = path;
+        path_ = std::move(path);
         return S_OK;
     }
 
@@ -125,7 +126,7 @@ HRESULT AttachClipboardImage(HWND composeWindow)
 
     std::string finalPath;
     RETURN_IF_FAILED(PathInHostTemp(request.fileName, finalPath));
-    RETURN_IF_FAILED(staged.moveTo(finalPath));
+    RETURN_IF_FAILED(staged.moveTo(std::move(finalPath)));
     // The host's result is not examined; the attached file is deleted on the way out either way.
     Host().CompAttachFile(composeWindow, staged.path(), nullptr);
     return S_OK;

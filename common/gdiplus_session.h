@@ -5,7 +5,6 @@
 #include "common/win.h"
 
 #include <windows.h>
-#include <objidl.h>
 #include <gdiplus.h>
 
 namespace dl {
