@@ -1,0 +1,68 @@
+#include "tests/support/clipboard_race.h"
+
+#include "tests/support/import_patch.h"
+
+#include <utility>
+
+namespace rig {
+
+namespace {
+
+constexpr DWORD kHoldTimeoutMs = 10000;
+
+std::function<void()> g_change;
+
+BOOL WINAPI RacingOpenClipboard(HWND owner)
+{
+    if (g_change) std::exchange(g_change, nullptr)();
+    return OpenClipboard(owner);
+}
+
+struct HoldRequest {
+    HANDLE opened;
+    HANDLE release;
+    bool holding;
+};
+
+DWORD WINAPI HoldClipboard(void* parameter)
+{
+    // The request lives on the starter's stack only until `opened` is set.
+    auto* request = static_cast<HoldRequest*>(parameter);
+    const HANDLE release = request->release;
+    const bool holding = OpenClipboard(nullptr) != FALSE;
+    request->holding = holding;
+    SetEvent(request->opened);
+    WaitForSingleObject(release, kHoldTimeoutMs);
+    if (holding) CloseClipboard();
+    return 0;
+}
+
+}  // namespace
+
+bool InstallClipboardRace(HMODULE plugin)
+{
+    return ReplaceImport(plugin, "user32.dll", "OpenClipboard", reinterpret_cast<void*>(&RacingOpenClipboard));
+}
+
+void ChangeClipboardBeforeNextOpen(std::function<void()> change) { g_change = std::move(change); }
+
+ClipboardHeldElsewhere::ClipboardHeldElsewhere() : release_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+{
+    HoldRequest request{CreateEventA(nullptr, TRUE, FALSE, nullptr), release_, false};
+    thread_ = CreateThread(nullptr, 0, HoldClipboard, &request, 0, nullptr);
+    if (thread_) WaitForSingleObject(request.opened, kHoldTimeoutMs);
+    holding_ = thread_ && request.holding;
+    CloseHandle(request.opened);
+}
+
+ClipboardHeldElsewhere::~ClipboardHeldElsewhere()
+{
+    SetEvent(release_);
+    if (thread_) {
+        WaitForSingleObject(thread_, kHoldTimeoutMs);
+        CloseHandle(thread_);
+    }
+    CloseHandle(release_);
+}
+
+}  // namespace rig

@@ -1,0 +1,110 @@
+#include "tests/support/robustness.h"
+
+#include <algorithm>
+
+namespace rig {
+
+namespace {
+
+constexpr int kMeasuredRuns = 4;
+
+}  // namespace
+
+Robot::Script InDialog(const char* caption, const std::function<void(Robot&, HWND)>& steps, int ending)
+{
+    return [=](Robot& r) {
+        HWND dialog = r.WaitDialog(caption);
+        if (steps) steps(r, dialog);
+        r.Click(dialog, ending);
+        r.WaitGone(dialog);
+    };
+}
+
+Robot::Script NameInDialog(const char* caption, const std::string& name)
+{
+    return InDialog(caption, [name](Robot& r, HWND dialog) { r.SetText(dialog, kNameField, name); });
+}
+
+void DismissBox(Robot& r) { r.DismissMessageBox(); }
+
+void RobustnessTest::SetConfirmations(DWORD value)
+{
+    for (const char* name : {"DLConfirmImage", "DLConfirmText", "DLConfirmFile"}) WriteDword(name, value);
+}
+
+std::string RobustnessTest::File(const std::string& name, const std::string& bytes)
+{
+    const std::string path = work_ + name;
+    EXPECT_TRUE(WriteBytes(path, bytes)) << path;
+    return path;
+}
+
+std::string RobustnessTest::Folder(const std::string& name)
+{
+    const std::string path = work_ + name;
+    EXPECT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path;
+    return path;
+}
+
+void RobustnessTest::Run(const Robot::Script& script)
+{
+    host::ClearAttachments();
+    ClearRecordedBoxes();
+    PressCtrlShiftV(script);
+    ExpectRobotClean();
+}
+
+void RobustnessTest::RunExpectingMessage(const char* text, UINT icon, const Robot::Script& before)
+{
+    Run([before](Robot& r) {
+        if (before) before(r);
+        r.DismissMessageBox();
+    });
+    ExpectOnlyBoxes({{compose_, text, icon}});
+    EXPECT_TRUE(host::Attachments().empty());
+}
+
+Paths RobustnessTest::AttachedPaths() const
+{
+    Paths paths;
+    for (const host::Attachment& attachment : host::Attachments()) {
+        EXPECT_EQ(attachment.window, compose_);
+        paths.push_back(attachment.path);
+    }
+    return paths;
+}
+
+std::string RobustnessTest::AttachedBytes() const
+{
+    const auto attachments = host::Attachments();
+    EXPECT_EQ(attachments.size(), 1u);
+    if (attachments.size() != 1) return {};
+    EXPECT_TRUE(attachments[0].readable);
+    return attachments[0].bytes;
+}
+
+void RobustnessTest::ExpectHostTemp(const Paths& names) const { EXPECT_EQ(List(hostTemp_), names); }
+
+void RobustnessTest::ExpectNoGrowth(const std::function<void()>& command)
+{
+    command();
+    // Whatever leaks per run grows the count on every run; the system's own caches (Wine's DC
+    // cache, threads of GDI+ and COM that end a little later) only now and then.
+    std::vector<std::string> growing;
+    for (const CounterProof& proof : CounterProofs()) {
+        if (proof.counter != Counter::kPrivateBytes) growing.push_back(proof.name);  // the soak has it
+    }
+    for (int run = 0; run < kMeasuredRuns && !growing.empty(); ++run) {
+        const ResourceCounts before = CountResources();
+        command();
+        const ResourceCounts after = CountResources();
+        for (const CounterProof& proof : CounterProofs()) {
+            if (after[proof.counter] <= before[proof.counter]) {
+                growing.erase(std::remove(growing.begin(), growing.end(), proof.name), growing.end());
+            }
+        }
+    }
+    for (const std::string& name : growing) ADD_FAILURE() << name << " grew on each of " << kMeasuredRuns << " runs";
+}
+
+}  // namespace rig
