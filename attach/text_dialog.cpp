@@ -5,6 +5,10 @@
 #include "resources/resource.h"
 #include "settings/settings_store.h"
 
+#include <cstring>
+#include <memory>
+#include <new>
+
 namespace dl {
 
 namespace {
@@ -17,11 +21,23 @@ TextAttachRequest* g_request = nullptr;
 // Made for each run of the dialog and released once its edit control is gone.
 UniqueGdiObject g_previewFont;
 
+// The start of the text, as much as the box can show without freezing the host. Without memory
+// for the copy the box stays empty; the text is attached all the same.
+void ShowTextPreview(HWND dialog, const char* text) noexcept
+{
+    const size_t length = TextPreviewLength(text);
+    const std::unique_ptr<char[]> preview(new (std::nothrow) char[length + 1]);
+    if (!preview) return;
+    std::memcpy(preview.get(), text, length);
+    preview[length] = '\0';
+    SetDlgItemTextA(dialog, IDC_TEXT_PREVIEW, preview.get());
+}
+
 void OnInitDialog(HWND dialog, TextAttachRequest* request) noexcept
 {
     g_request = request;
     BeginConfirmDialog(dialog, request->fileName);
-    SetDlgItemTextA(dialog, IDC_TEXT_PREVIEW, request->text);
+    ShowTextPreview(dialog, request->text);
     g_previewFont.reset(CreateFontA(kPreviewFontHeight, 0, 0, 0, kPreviewFontWeight, FALSE, FALSE, FALSE,
                                     SHIFTJIS_CHARSET, 0, 0, 0, 0, text::kTextPreviewFont));
     SendDlgItemMessageA(dialog, IDC_TEXT_PREVIEW, WM_SETFONT, reinterpret_cast<WPARAM>(g_previewFont.get()), TRUE);
@@ -41,6 +57,18 @@ void OnNcDestroy() noexcept
 }
 
 }  // namespace
+
+size_t TextPreviewLength(const char* text, size_t limit) noexcept
+{
+    size_t length = 0;
+    while (text[length]) {
+        const bool pair = IsDBCSLeadByte(static_cast<BYTE>(text[length])) && text[length + 1];
+        const size_t step = pair ? 2 : 1;
+        if (length + step > limit) break;
+        length += step;
+    }
+    return length;
+}
 
 INT_PTR CALLBACK TextConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
