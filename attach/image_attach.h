@@ -3,6 +3,7 @@
 #pragma once
 
 #include "attach/confirm_dialog.h"
+#include "attach/image_preview.h"
 #include "common/gdiplus_session.h"
 
 #include <windows.h>
@@ -30,7 +31,15 @@ INT_PTR CALLBACK ImageConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam
 // characters). E_FAIL when the file cannot be opened, or the formatting error.
 HRESULT FormatImageSizeLabel(const char* stagedPath, Gdiplus::GpImage* image, char* label) noexcept;
 
-// Answers the frame's paint: the staged PNG, loaded afresh, shrunk and centred on black.
-void PaintImagePreview(const char* stagedPath, HWND frame) noexcept;
+// The staged PNG shrunk to its place in the frame (never enlarged, centred). It is loaded once,
+// when the dialog opens: decoding a large image takes seconds, too long to repeat at every paint.
+struct ImagePreview {
+    UniqueGpBitmap image;  // null when the file could not be loaded
+    PreviewPlacement place{};
+};
+ImagePreview LoadImagePreview(const char* stagedPath, HWND frame) noexcept;
+
+// Answers the frame's paint: the preview on black.
+void PaintImagePreview(const ImagePreview& preview, HWND frame) noexcept;
 
 }  // namespace dl

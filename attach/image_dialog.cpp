@@ -16,6 +16,8 @@ constexpr ARGB kOpaqueBlack = 0xFF000000;
 // The request of the open dialog: messages after WM_INITDIALOG carry no parameter. The busy
 // flag keeps this dialog to one instance.
 ImageAttachRequest* g_request = nullptr;
+// The staged PNG as the frame shows it, made when the dialog opens.
+ImagePreview g_preview;
 
 // BeginPaint and EndPaint of one window.
 class WindowPaint {
@@ -42,6 +44,7 @@ void OnInitDialog(HWND dialog, ImageAttachRequest* request) noexcept
     if (SUCCEEDED(FormatImageSizeLabel(request->stagedPath, request->image, label))) {
         SetDlgItemTextA(dialog, IDC_IMAGE_SIZE, label);
     }
+    g_preview = LoadImagePreview(request->stagedPath, GetDlgItem(dialog, IDC_IMAGE_FRAME));
 }
 
 }  // namespace
@@ -59,13 +62,8 @@ HRESULT FormatImageSizeLabel(const char* stagedPath, GpImage* image, char* label
     return FormatImageSizeText(width, height, GetFileSize(file.get(), nullptr), label, kImageSizeLabelSize);
 }
 
-void PaintImagePreview(const char* stagedPath, HWND frame) noexcept
+ImagePreview LoadImagePreview(const char* stagedPath, HWND frame) noexcept
 {
-    const WindowPaint paint(frame);
-    if (!paint.dc()) return;
-    UniqueGpGraphics graphics;
-    GdipCreateFromHDC(paint.dc(), graphics.put());
-
     // From the file, so that the user sees what will be attached. A failed load leaves 0 x 0.
     UniqueGpImage image;
     GdipLoadImageFromFile(GdiplusPath(stagedPath).get(), image.put());
@@ -76,10 +74,27 @@ void PaintImagePreview(const char* stagedPath, HWND frame) noexcept
 
     RECT bounds{};
     GetWindowRect(frame, &bounds);
-    const PreviewPlacement place =
-        PlacePreview(width, height, bounds.right - bounds.left, bounds.bottom - bounds.top);
+    ImagePreview preview;
+    preview.place = PlacePreview(width, height, bounds.right - bounds.left, bounds.bottom - bounds.top);
+    if (preview.place.width <= 0 || preview.place.height <= 0) return preview;
+    GdipCreateBitmapFromScan0(preview.place.width, preview.place.height, 0, PixelFormat32bppPARGB, nullptr,
+                              preview.image.put());
+    UniqueGpGraphics graphics;
+    GdipGetImageGraphicsContext(preview.image.get(), graphics.put());
     GdipGraphicsClear(graphics.get(), kOpaqueBlack);
-    GdipDrawImageRectI(graphics.get(), image.get(), place.x, place.y, place.width, place.height);
+    GdipDrawImageRectI(graphics.get(), image.get(), 0, 0, preview.place.width, preview.place.height);
+    return preview;
+}
+
+void PaintImagePreview(const ImagePreview& preview, HWND frame) noexcept
+{
+    const WindowPaint paint(frame);
+    if (!paint.dc()) return;
+    UniqueGpGraphics graphics;
+    GdipCreateFromHDC(paint.dc(), graphics.put());
+    GdipGraphicsClear(graphics.get(), kOpaqueBlack);
+    const PreviewPlacement& place = preview.place;
+    GdipDrawImageRectI(graphics.get(), preview.image.get(), place.x, place.y, place.width, place.height);
 }
 
 INT_PTR CALLBACK ImageConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -90,10 +105,11 @@ INT_PTR CALLBACK ImageConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam
         break;
     case WM_PAINT:
         // Then on to the default processing, which paints the rest of the dialog.
-        if (g_request) PaintImagePreview(g_request->stagedPath, GetDlgItem(dialog, IDC_IMAGE_FRAME));
+        if (g_request) PaintImagePreview(g_preview, GetDlgItem(dialog, IDC_IMAGE_FRAME));
         break;
     case WM_DESTROY:
         g_request = nullptr;
+        g_preview = ImagePreview{};
         break;
     default:
         if (g_request) HandleConfirmMessage(dialog, message, wParam, g_request->fileName, setting::kConfirmImage);
