@@ -1,5 +1,6 @@
 #include "attach/attach_command.h"
 
+#include "attach/drop_list.h"
 #include "attach/file_dialog.h"
 #include "attach/path_names.h"
 #include "common/hresult.h"
@@ -45,6 +46,10 @@ HRESULT ReadDroppedFiles(HWND composeWindow, Entries& entries)
     if (!clipboard.isOpen()) return E_FAIL;
     const auto drop = static_cast<HDROP>(GetClipboardData(CF_HDROP));
     if (!drop) return E_FAIL;
+    {
+        const GlobalLock list(drop);
+        if (!IsWellFormedDropList(list.data(), list.size())) return E_FAIL;
+    }
 
     const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count; ++i) {
