@@ -1,0 +1,327 @@
+// Bad and unusual clipboard contents, and a clipboard that changes under the command: each ends
+// in the right message (or none), with nothing of ours left in the host's folder.
+#include "attach/text_dialog.h"
+#include "common/texts.h"
+#include "tests/support/clipboard_blocks.h"
+#include "tests/support/clipboard_race.h"
+#include "tests/support/png_facts.h"
+#include "tests/support/robustness.h"
+
+#include <chrono>
+
+using namespace rig;
+namespace text = dl::text;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Formats of other programs: a sound, a spreadsheet, a web page and rich text. None is taken.
+bool PutForeignFormats()
+{
+    return PutBlocks({{CF_RIFF, "RIFF\0\0\0\0WAVE"},
+                      {CF_SYLK, "ID;P\r\nE\r\n"},
+                      {RegisterClipboardFormatA("HTML Format"), "Version:0.9\r\n<b>bold</b>"},
+                      {RegisterClipboardFormatA("Rich Text Format"), "{\\rtf1 text}"}});
+}
+
+std::string Bytes(const void* data, size_t size) { return std::string(static_cast<const char*>(data), size); }
+
+// The pixel size from a PNG's header, without decoding the image.
+bool PngHeaderSize(const std::string& png, UINT& width, UINT& height)
+{
+    if (png.size() < 24 || png.compare(12, 4, "IHDR") != 0) return false;
+    const auto bigEndian = [&](size_t at) {
+        UINT value = 0;
+        for (size_t i = 0; i < 4; ++i) value = (value << 8) | static_cast<BYTE>(png[at + i]);
+        return value;
+    };
+    width = bigEndian(16);
+    height = bigEndian(20);
+    return true;
+}
+
+// 1 bpp, black and white in a checkerboard of 8 x 8 squares.
+HBITMAP MakeMonochromeBitmap(int width, int height)
+{
+    const int stride = ((width + 15) / 16) * 2;
+    std::string bits(static_cast<size_t>(stride) * height, '\0');
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (((x / 8) + (y / 8)) % 2) bits[static_cast<size_t>(y) * stride + x / 8] |= static_cast<char>(0x80 >> (x % 8));
+        }
+    }
+    return CreateBitmap(width, height, 1, 1, bits.data());
+}
+
+constexpr DWORD kOpaqueWhite = 0xFFFFFFFF, kOpaqueBlack = 0xFF000000;
+
+// 32 bpp with an alpha channel that runs from transparent to opaque across the width.
+HBITMAP MakeAlphaBitmap(int width, int height)
+{
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    auto* pixels = static_cast<DWORD*>(bits);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) pixels[y * width + x] = (static_cast<DWORD>(x * 255 / width) << 24) | 0x00336699;
+    }
+    return bitmap;
+}
+
+TEST(TextPreviewTest, ShowsTheStartOfLongTextsInWholeCharacters)
+{
+    EXPECT_EQ(dl::TextPreviewLength("", 4), 0u);
+    EXPECT_EQ(dl::TextPreviewLength("abc", 4), 3u);
+    EXPECT_EQ(dl::TextPreviewLength("abcd", 4), 4u);
+    EXPECT_EQ(dl::TextPreviewLength("abcdef", 4), 4u);
+    // 表 is two bytes: one that would straddle the limit stays out whole.
+    EXPECT_EQ(dl::TextPreviewLength("abc表", 4), 3u);
+    EXPECT_EQ(dl::TextPreviewLength("ab表", 4), 4u);
+    // A lead byte at the very end has no partner and counts alone.
+    EXPECT_EQ(dl::TextPreviewLength("ab\x95", 4), 3u);
+    EXPECT_EQ(dl::TextPreviewLength(std::string(100000, 'x').c_str()), dl::kTextPreviewLimit);
+}
+
+class ClipboardRobustnessTest : public RobustnessTest {
+protected:
+    void SetUp() override
+    {
+        RobustnessTest::SetUp();
+        SetConfirmations(0);
+    }
+};
+
+TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMessage)
+{
+    const std::function<bool()> clipboards[] = {ClearClipboard, PutForeignFormats};
+    for (const auto& put : clipboards) {
+        ExpectNoGrowth([&] {
+            ASSERT_TRUE(put());
+            RunExpectingMessage(text::kNothingToAttach, MB_ICONINFORMATION);
+            ExpectHostTemp();
+        });
+    }
+}
+
+TEST_F(ClipboardRobustnessTest, UnicodeOnlyTextArrivesAsTheSystemConvertsIt)
+{
+    // Japanese, and characters that code page 932 cannot hold (an emoji, Hangul, a German ß).
+    const std::wstring unicode = L"日本語のテキスト 😀 한국어 Straße ①";
+    char expected[256] = {};
+    WideCharToMultiByte(CP_ACP, 0, unicode.c_str(), -1, expected, sizeof(expected), nullptr, nullptr);
+    ASSERT_TRUE(PutUnicodeText(unicode));
+    WriteDword("DLConfirmText", 1);
+    std::string preview;
+    Run(InDialog(kTextCaption, [&](Robot& r, HWND dialog) { preview = r.Text(dialog, 1013); }));
+    EXPECT_EQ(preview, expected);
+    EXPECT_EQ(AttachedBytes(), expected);
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+}
+
+TEST_F(ClipboardRobustnessTest, TextBlocksOfOneByteAndWithoutAnyNul)
+{
+    // Just the terminator: an empty text file, as the text says.
+    ASSERT_TRUE(PutTextBlock(std::string(1, '\0')));
+    ExpectNoGrowth([&] {
+        Run();
+        EXPECT_EQ(AttachedBytes(), "");
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
+    });
+
+    // No NUL anywhere: never a byte beyond the block (the system may end it early).
+    ASSERT_TRUE(PutTextBlock("abcdefgh"));
+    WriteDword("DLConfirmText", 1);
+    std::string preview;
+    Run(InDialog(kTextCaption, [&](Robot& r, HWND dialog) { preview = r.Text(dialog, 1013); }));
+    const std::string attached = AttachedBytes();
+    EXPECT_EQ(preview, attached);
+    EXPECT_GE(attached.size(), 7u);
+    EXPECT_EQ(std::string("abcdefgh").compare(0, attached.size(), attached), 0) << attached;
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+}
+
+TEST_F(ClipboardRobustnessTest, FiftyMegabytesOfText)
+{
+    std::string big(50u << 20, 'x');
+    for (size_t i = 99; i < big.size(); i += 100) big[i] = '\n';
+    ASSERT_TRUE(PutText(big));
+
+    auto start = Clock::now();
+    Run();
+    EXPECT_LT(SecondsSince(start), 30.0);
+    EXPECT_EQ(AttachedBytes(), big);
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+
+    // The dialog opens at once and shows the start of the text; the file gets all of it.
+    WriteDword("DLConfirmText", 1);
+    double shownAfter = 0;
+    LRESULT previewLength = 0;
+    start = Clock::now();
+    Run(InDialog(kTextCaption, [&](Robot& r, HWND dialog) {
+        shownAfter = SecondsSince(start);
+        previewLength = r.Send(GetDlgItem(dialog, 1013), WM_GETTEXTLENGTH, 0, 0);
+    }));
+    EXPECT_LT(shownAfter, 5.0);
+    EXPECT_EQ(previewLength, static_cast<LRESULT>(dl::kTextPreviewLimit));
+    EXPECT_EQ(AttachedBytes(), big);
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+}
+
+TEST_F(ClipboardRobustnessTest, SmallMonochromeAndAlphaBitmapsBecomePngs)
+{
+    WriteDword("DLConfirmImage", 1);
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(1, 1)));
+    ExpectNoGrowth([&] {
+        Run(InDialog(kImageCaption, nullptr));
+        const PngFacts png(AttachedBytes());
+        ASSERT_TRUE(png.valid());
+        EXPECT_EQ(png.width(), 1u);
+        EXPECT_EQ(png.height(), 1u);
+        EXPECT_EQ(png.argb(0, 0) & 0xFFFFFF, PatternColor(0, 0));
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
+    });
+
+    ASSERT_TRUE(PutBitmap(MakeMonochromeBitmap(37, 19)));
+    Run(InDialog(kImageCaption, nullptr));
+    {
+        const PngFacts png(AttachedBytes());
+        ASSERT_TRUE(png.valid());
+        EXPECT_EQ(png.width(), 37u);
+        EXPECT_EQ(png.height(), 19u);
+        EXPECT_EQ(png.argb(0, 0), kOpaqueBlack);
+        EXPECT_EQ(png.argb(8, 0), kOpaqueWhite);
+        EXPECT_EQ(png.argb(36, 18), kOpaqueBlack);
+    }
+
+    // The colour comes through; the alpha of the clipboard's bitmap is not part of the image.
+    ASSERT_TRUE(PutBitmap(MakeAlphaBitmap(64, 4)));
+    Run(InDialog(kImageCaption, nullptr));
+    {
+        const PngFacts png(AttachedBytes());
+        ASSERT_TRUE(png.valid());
+        EXPECT_EQ(png.width(), 64u);
+        EXPECT_EQ(png.argb(0, 0) & 0xFFFFFF, 0x336699u);
+        EXPECT_EQ(png.argb(63, 3) & 0xFFFFFF, 0x336699u);
+    }
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+}
+
+TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
+{
+    // Only a version 5 bitmap with alpha: the system offers it as a bitmap, and it is attached.
+    BITMAPV5HEADER v5{};
+    v5.bV5Size = sizeof(v5);
+    v5.bV5Width = 4;
+    v5.bV5Height = 4;
+    v5.bV5Planes = 1;
+    v5.bV5BitCount = 32;
+    v5.bV5Compression = BI_BITFIELDS;
+    v5.bV5RedMask = 0xFF0000;
+    v5.bV5GreenMask = 0xFF00;
+    v5.bV5BlueMask = 0xFF;
+    v5.bV5AlphaMask = 0xFF000000;
+    v5.bV5CSType = LCS_sRGB;
+    ASSERT_TRUE(PutBlocks({{CF_DIBV5, Bytes(&v5, sizeof(v5)) + std::string(64, '\x80')}}));
+    Run();
+    const PngFacts png(AttachedBytes());
+    ASSERT_TRUE(png.valid());
+    EXPECT_EQ(png.width(), 4u);
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+
+    // A header promising far more pixels than the block holds, and a block too short for any
+    // header: the system makes no bitmap of them, and the user is told.
+    const BITMAPINFOHEADER huge{sizeof(BITMAPINFOHEADER), 100000, 100000, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    for (const std::string& block : {Bytes(&huge, sizeof(huge)) + std::string(16, '\x7f'), std::string(8, '\x28')}) {
+        ASSERT_TRUE(PutBlocks({{CF_DIB, block}}));
+        RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+        ExpectHostTemp();
+    }
+}
+
+TEST_F(ClipboardRobustnessTest, TenThousandByTenThousandBitmapAndItsDialog)
+{
+    ASSERT_TRUE(PutBitmap(MakeMonochromeBitmap(10000, 10000)));
+    auto start = Clock::now();
+    Run();
+    EXPECT_LT(SecondsSince(start), 30.0);
+    UINT width = 0, height = 0;
+    EXPECT_TRUE(PngHeaderSize(AttachedBytes(), width, height));
+    EXPECT_EQ(width, 10000u);
+    EXPECT_EQ(height, 10000u);
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+
+    // The dialog opens, and repainting it does not hold the host up.
+    WriteDword("DLConfirmImage", 1);
+    double repaint = 0;
+    Run(InDialog(kImageCaption, [&](Robot& r, HWND dialog) {
+        const auto painting = Clock::now();
+        r.OnUiThread([dialog] {
+            InvalidateRect(dialog, nullptr, TRUE);
+            UpdateWindow(dialog);
+        });
+        repaint = SecondsSince(painting);
+        EXPECT_EQ(r.Text(dialog, 1022).rfind("10000x10000 [", 0), 0u);
+    }));
+    EXPECT_LT(repaint, 0.5);
+    EXPECT_FALSE(AttachedBytes().empty());
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+}
+
+TEST_F(ClipboardRobustnessTest, ClipboardChangedBetweenTheFormatTestAndTheReadFails)
+{
+    ASSERT_TRUE(InstallClipboardRace(plugin_));
+    const std::string file = File("a.txt");
+    const auto before = Snapshot(work_);
+    const struct {
+        std::function<bool()> put;
+        std::function<bool()> change;
+    } races[] = {
+        {[] { return PutBitmap(MakePatternBitmap(4, 4)); }, [] { return PutText("now text"); }},
+        {[&] { return PutFiles({file}); }, [] { return PutText("now text"); }},
+        {[] { return PutText("text"); }, [] { return PutBitmap(MakePatternBitmap(4, 4)); }},
+        {[] { return PutText("text"); }, ClearClipboard},
+    };
+    for (const auto& race : races) {
+        ASSERT_TRUE(race.put());
+        ChangeClipboardBeforeNextOpen([&] { EXPECT_TRUE(race.change()); });
+        RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+        ExpectHostTemp();
+    }
+    EXPECT_EQ(Snapshot(work_), before);
+}
+
+TEST_F(ClipboardRobustnessTest, ClipboardHeldOpenByAnotherProgramFails)
+{
+    const std::string file = File("a.txt");
+    const std::function<bool()> clipboards[] = {
+        [] { return PutBitmap(MakePatternBitmap(4, 4)); },
+        [&] { return PutFiles({file}); },
+        [] { return PutText("text"); },
+    };
+    for (const auto& put : clipboards) {
+        ASSERT_TRUE(put());
+        const ClipboardHeldElsewhere held;
+        ASSERT_TRUE(held.holding());
+        RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+        ExpectHostTemp();
+    }
+}
+
+}  // namespace
