@@ -1,9 +1,196 @@
 #include "zip/zip_archive.h"
 
+#include "attach/path_names.h"
+#include "common/hresult.h"
+#include "plugin/host_api.h"
+#include "zip/thread_wait.h"
+
+#include <shellapi.h>
+#include <shldisp.h>
+
+#include <cstring>
+#include <string>
+
 namespace dl {
 
-HRESULT WriteEmptyZip(const char*) { return E_NOTIMPL; }
+namespace {
 
-HRESULT AddToZipArchive(const char*, const char*) { return E_NOTIMPL; }
+// The end-of-central-directory record of an archive with no entries and no comment.
+constexpr BYTE kEmptyZipImage[22] = {0x50, 0x4B, 0x05, 0x06};
+
+constexpr int kGuidTextCapacity = 40;
+
+// The shell takes a list of paths, ended by an empty one; each buffer holds one path.
+using PathList = char[MAX_PATH];
+
+HRESULT FormatPathList(const char* path, PathList& list)
+{
+    // The path, its own zero and the list's closing zero must fit.
+    const std::size_t length = std::strlen(path);
+    if (length + 2 > MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    std::memset(list, 0, MAX_PATH);
+    std::memcpy(list, path, length);
+    return S_OK;
+}
+
+bool IsLinkedFolder(const WIN32_FIND_DATAA& entry)
+{
+    constexpr DWORD kLinkedFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return (entry.dwFileAttributes & kLinkedFolder) == kLinkedFolder;
+}
+
+bool IsSelfOrParent(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+HRESULT LockFolderEntries(const std::string& folder, SourceLocks& locks)
+{
+    WIN32_FIND_DATAA entry;
+    UniqueFind find(FindFirstFileA((folder + "\\*").c_str(), &entry));
+    if (!find) return E_FAIL;
+    do {
+        // A junction or link may lead back up the tree; what it points at is not part of the source.
+        if (IsSelfOrParent(entry.cFileName) || IsLinkedFolder(entry)) continue;
+        RETURN_IF_FAILED(LockSourceTree((folder + "\\" + entry.cFileName).c_str(), locks));
+    } while (FindNextFileA(find.get(), &entry));
+    return S_OK;
+}
+
+// A fresh folder named by a new GUID in the host's temporary folder, for the copy the shell packs.
+HRESULT CreatePackingFolder(std::string& folder)
+{
+    GUID id;
+    RETURN_IF_FAILED(CoCreateGuid(&id));
+    wchar_t text[kGuidTextCapacity];
+    if (StringFromGUID2(id, text, kGuidTextCapacity) == 0) return E_FAIL;
+    folder = Host().GetTempFolder();
+    for (const wchar_t* c = text; *c; ++c) folder += static_cast<char>(*c);  // digits, letters, braces
+    return HrFromBool(CreateDirectoryA(folder.c_str(), nullptr));
+}
+
+// Removes the packing folder with the copy in it; what cannot be removed stays in the temporary
+// folder, which the host cleans.
+void DeletePackingFolder(const std::string& folder)
+{
+    PathList list;
+    if (FAILED(FormatPathList(folder.c_str(), list))) return;
+    SHFILEOPSTRUCTA operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = list;
+    operation.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+    SHFileOperationA(&operation);
+}
+
+// A VT_BSTR holding the ANSI path in UTF-16; raises a COM error when it cannot be built.
+void PutPath(Variant& variant, const char* path)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (length == 0) throw ComError(HRESULT_FROM_WIN32(GetLastError()));
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(length - 1));
+    if (!text) throw ComError(E_OUTOFMEMORY);
+    MultiByteToWideChar(CP_ACP, 0, path, -1, text, length);
+    variant.get().vt = VT_BSTR;
+    variant.get().bstrVal = text;
+}
+
+HRESULT CreateShell(ComPtr<IShellDispatch>& shell)
+{
+    ComPtr<IUnknown> object;
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_Shell, nullptr, CLSCTX_ALL, IID_IUnknown, object.putVoid()));
+    RETURN_IF_FAILED(OleRun(object.get()));
+    return object->QueryInterface(IID_IShellDispatch, shell.putVoid());
+}
+
+HRESULT OpenArchiveFolder(IShellDispatch& shell, const char* archivePath, ComPtr<Folder>& archive)
+{
+    Variant path;
+    PutPath(path, archivePath);
+    RETURN_IF_FAILED(shell.NameSpace(path.get(), archive.put()));
+    if (!archive) throw ComError(E_POINTER);
+    return S_OK;
+}
+
+HRESULT RequestCopyInto(Folder& archive, const char* packingCopy)
+{
+    Variant item;
+    PutPath(item, packingCopy);
+    Variant options;
+    options.get().vt = VT_INT;
+    options.get().intVal = 0;
+    return archive.CopyHere(item.get(), options.get());
+}
+
+// Hands the packing copy to the shell's handler and waits for the threads it starts to end.
+HRESULT PackWithShell(const char* packingCopy, const char* archivePath)
+{
+    ThreadIdSet before;
+    ThreadIdSet after;
+    RETURN_IF_FAILED(SnapshotProcessThreads(before));
+    ComPtr<IShellDispatch> shell;
+    RETURN_IF_FAILED(CreateShell(shell));
+    ComPtr<Folder> archive;
+    RETURN_IF_FAILED(OpenArchiveFolder(*shell.get(), archivePath, archive));
+    RETURN_IF_FAILED(RequestCopyInto(*archive.get(), packingCopy));
+    RETURN_IF_FAILED(SnapshotProcessThreads(after));
+    return WaitForNewThreads(before, after);
+}
+
+}  // namespace
+
+HRESULT WriteEmptyZip(const char* archivePath)
+{
+    UniqueFile file(CreateFileA(archivePath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return E_FAIL;
+    DWORD written = 0;
+    return HrFromBool(WriteFile(file.get(), kEmptyZipImage, sizeof(kEmptyZipImage), &written, nullptr));
+}
+
+HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath)
+{
+    // Held until the archive is complete; released on every road out, exceptions included.
+    SourceLocks locks;
+    RETURN_IF_FAILED(LockSourceTree(sourcePath, locks));
+    std::string packingFolder;
+    RETURN_IF_FAILED(CreatePackingFolder(packingFolder));
+    const std::string packingCopy = packingFolder + "\\" + LastPathComponent(sourcePath);
+    RETURN_IF_FAILED(CopyWithShell(sourcePath, packingCopy.c_str()));
+    // On failure the handler may still be reading the copy: it stays.
+    RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath));
+    ReleaseSourceLocks(locks);
+    DeletePackingFolder(packingFolder);
+    return S_OK;
+}
+
+HRESULT LockSourceTree(const char* path, SourceLocks& locks)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return LockFolderEntries(path, locks);
+    UniqueFile file(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return E_FAIL;
+    locks.push_back(std::move(file));
+    return S_OK;
+}
+
+HRESULT ReleaseSourceLocks(SourceLocks& locks)
+{
+    for (UniqueFile& lock : locks) lock.reset();
+    locks.clear();
+    return S_OK;
+}
+
+HRESULT CopyWithShell(const char* source, const char* target)
+{
+    PathList from;
+    PathList to;
+    RETURN_IF_FAILED(FormatPathList(source, from));
+    RETURN_IF_FAILED(FormatPathList(target, to));
+    SHFILEOPSTRUCTA operation{};
+    operation.wFunc = FO_COPY;
+    operation.pFrom = from;
+    operation.pTo = to;
+    operation.fFlags = FOF_SIMPLEPROGRESS | FOF_NOCONFIRMMKDIR;
+    return SHFileOperationA(&operation) == 0 ? S_OK : E_FAIL;
+}
 
 }  // namespace dl

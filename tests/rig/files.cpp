@@ -6,6 +6,18 @@
 
 namespace rig {
 
+namespace {
+
+// A backslash of its own at the end, not the trail byte of a double-byte character (表 is 95 5C).
+bool EndsWithBackslash(const std::string& path)
+{
+    if (path.empty()) return false;
+    const char* end = path.c_str() + path.size();
+    return CharPrevA(path.c_str(), end) == end - 1 && end[-1] == '\\';
+}
+
+}  // namespace
+
 std::string TempRoot()
 {
     char path[MAX_PATH] = {};
@@ -24,7 +36,7 @@ void DeleteTree(const std::string& path)
         return;
     }
     std::string folder = path;
-    if (folder.back() == '\\') folder.pop_back();
+    if (EndsWithBackslash(folder)) folder.pop_back();
     for (const std::string& name : List(folder)) DeleteTree(folder + "\\" + name);
     RemoveDirectoryA(folder.c_str());
 }
@@ -68,7 +80,7 @@ std::vector<std::string> List(const std::string& folder)
 {
     std::vector<std::string> names;
     std::string pattern = folder;
-    if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
+    if (!EndsWithBackslash(pattern)) pattern += '\\';
     pattern += '*';
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
@@ -86,7 +98,7 @@ std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& fol
 {
     std::vector<std::pair<std::string, std::string>> files;
     std::string base = folder;
-    if (base.back() != '\\') base += '\\';
+    if (!EndsWithBackslash(base)) base += '\\';
     for (const std::string& name : List(base)) {
         const std::string path = base + name;
         const DWORD attributes = GetFileAttributesA(path.c_str());
