@@ -108,29 +108,14 @@ HRESULT OpenArchiveFolder(IShellDispatch& shell, const char* archivePath, ComPtr
     return S_OK;
 }
 
-HRESULT RequestCopyInto(Folder& archive, const char* packingCopy)
+HRESULT RequestCopyInto(Folder& archive, const char* path)
 {
     Variant item;
-    PutPath(item, packingCopy);
+    PutPath(item, path);
     Variant options;
     options.get().vt = VT_INT;
     options.get().intVal = 0;
     return archive.CopyHere(item.get(), options.get());
-}
-
-// Hands the packing copy to the shell's handler and waits for the threads it starts to end.
-HRESULT PackWithShell(const char* packingCopy, const char* archivePath)
-{
-    ThreadIdSet before;
-    ThreadIdSet after;
-    RETURN_IF_FAILED(SnapshotProcessThreads(before));
-    ComPtr<IShellDispatch> shell;
-    RETURN_IF_FAILED(CreateShell(shell));
-    ComPtr<Folder> archive;
-    RETURN_IF_FAILED(OpenArchiveFolder(*shell.get(), archivePath, archive));
-    RETURN_IF_FAILED(RequestCopyInto(*archive.get(), packingCopy));
-    RETURN_IF_FAILED(SnapshotProcessThreads(after));
-    return WaitForNewThreads(before, after);
 }
 
 }  // namespace
@@ -191,6 +176,20 @@ HRESULT CopyWithShell(const char* source, const char* target)
     operation.pTo = to;
     operation.fFlags = FOF_SIMPLEPROGRESS | FOF_NOCONFIRMMKDIR;
     return SHFileOperationA(&operation) == 0 ? S_OK : E_FAIL;
+}
+
+HRESULT PackWithShell(const char* item, const char* archivePath)
+{
+    ThreadIdSet before;
+    ThreadIdSet after;
+    RETURN_IF_FAILED(SnapshotProcessThreads(before));
+    ComPtr<IShellDispatch> shell;
+    RETURN_IF_FAILED(CreateShell(shell));
+    ComPtr<Folder> archive;
+    RETURN_IF_FAILED(OpenArchiveFolder(*shell.get(), archivePath, archive));
+    RETURN_IF_FAILED(RequestCopyInto(*archive.get(), item));
+    RETURN_IF_FAILED(SnapshotProcessThreads(after));
+    return WaitForNewThreads(before, after);
 }
 
 }  // namespace dl

@@ -33,4 +33,8 @@ HRESULT ReleaseSourceLocks(SourceLocks& locks);
 // Either path may be at most 258 bytes long; a longer one gives 0x8007007A and copies nothing.
 HRESULT CopyWithShell(const char* source, const char* target);
 
+// Has the shell's compressed-folder handler add `item` to the archive as one top-level entry, and
+// waits until the threads it started for that have ended. Raises as AddToZipArchive does.
+HRESULT PackWithShell(const char* item, const char* archivePath);
+
 }  // namespace dl
