@@ -1,7 +1,134 @@
 #include "attach/attach_command.h"
 
+#include "attach/file_dialog.h"
+#include "attach/path_names.h"
+#include "common/hresult.h"
+#include "common/texts.h"
+#include "common/win.h"
+#include "plugin/host_api.h"
+#include "resources/resource.h"
+#include "settings/settings_store.h"
+#include "zip/zip_archive.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace dl {
 
-HRESULT AttachClipboardFiles(HWND) { return E_NOTIMPL; }
+namespace {
+
+using Entries = std::vector<std::string>;
+
+bool Exists(const std::string& path) noexcept { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsFolder(const std::string& path) noexcept
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Any program can fill the clipboard. A drive's root, or a path that climbs ("C:\work\.." is a
+// whole drive), would have the packing walk and copy far more than the user meant.
+bool IsUsableEntry(const char* path) noexcept
+{
+    return !IsDriveRoot(path) && !HasRelativeComponent(path) && Exists(path);
+}
+
+// The usable paths of the clipboard's file list, in its order; E_ABORT when none is left.
+HRESULT ReadDroppedFiles(HWND composeWindow, Entries& entries)
+{
+    const WaitCursor wait;
+    ClipboardSession clipboard(composeWindow);
+    if (!clipboard.isOpen()) return E_FAIL;
+    const auto drop = static_cast<HDROP>(GetClipboardData(CF_HDROP));
+    if (!drop) return E_FAIL;
+
+    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        // A path too long for the buffer would come back cut short, naming another file or none.
+        if (DragQueryFileA(drop, i, nullptr, 0) >= MAX_PATH) continue;
+        char path[MAX_PATH] = {};
+        DragQueryFileA(drop, i, path, MAX_PATH);
+        if (IsUsableEntry(path)) entries.emplace_back(path);
+    }
+    return entries.empty() ? E_ABORT : S_OK;
+}
+
+std::string StagingPath(const std::string& fileName) { return Host().GetTempFolder() + fileName; }
+
+// A new archive holding the sources. A failure leaves the archive where it is; an exception
+// first tries to remove it (the shell may still hold it open, and then it stays).
+HRESULT BuildArchive(const std::string& archive, const Entries& sources)
+{
+    try {
+        RETURN_IF_FAILED(WriteEmptyZip(archive.c_str()));
+        for (const std::string& source : sources) RETURN_IF_FAILED(AddToZipArchive(source.c_str(), archive.c_str()));
+        return S_OK;
+    } catch (...) {
+        DeleteFileA(archive.c_str());
+        throw;
+    }
+}
+
+void AttachArchive(HWND composeWindow, const std::string& archive)
+{
+    Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);
+    DeleteFileA(archive.c_str());
+}
+
+// Files go from where they lie; each folder as an archive named after it. The first failure
+// stops, and what was attached before it stays attached.
+HRESULT AttachSeparately(HWND composeWindow, const Entries& entries)
+{
+    for (const std::string& entry : entries) {
+        if (!IsFolder(entry)) {
+            Host().CompAttachFile(composeWindow, entry.c_str(), nullptr);
+            continue;
+        }
+        const std::string archive = StagingPath(std::string(LastPathComponent(entry.c_str())) + ".zip");
+        RETURN_IF_FAILED(BuildArchive(archive, {entry}));
+        AttachArchive(composeWindow, archive);
+    }
+    return S_OK;
+}
+
+HRESULT AttachAsOneArchive(HWND composeWindow, const Entries& entries, const char* archiveName)
+{
+    const std::string archive = StagingPath(archiveName);
+    RETURN_IF_FAILED(BuildArchive(archive, entries));
+    AttachArchive(composeWindow, archive);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT AttachClipboardFiles(HWND composeWindow)
+{
+    // The shell objects that pack folders want the multithreaded apartment. A thread that is
+    // already single-threaded refuses, and the work goes on in its apartment.
+    const ComInit com(COINIT_MULTITHREADED);
+    Entries entries;
+    RETURN_IF_FAILED(ReadDroppedFiles(composeWindow, entries));
+
+    FileAttachRequest request{entries, {}};
+    lstrcpynA(request.archiveName, text::kDefaultArchiveName, sizeof(request.archiveName));
+    if (ReadSetting(setting::kConfirmFile) != 0) {
+        RETURN_IF_FAILED(RunConfirmDialog(composeWindow, IDD_FILE_CONFIRM, FileConfirmDialogProc,
+                                          reinterpret_cast<LPARAM>(&request), text::kBusyFiles));
+    }
+
+    const WaitCursor wait;
+    // Whatever went away while the dialog was open is left out; with nothing left, there is
+    // nothing to attach (not even an empty archive).
+    const auto gone = [](const std::string& entry) { return !Exists(entry); };
+    entries.erase(std::remove_if(entries.begin(), entries.end(), gone), entries.end());
+    if (entries.empty()) return E_ABORT;
+
+    return AttachesFilesSeparately() ? AttachSeparately(composeWindow, entries)
+                                     : AttachAsOneArchive(composeWindow, entries, request.archiveName);
+}
 
 }  // namespace dl

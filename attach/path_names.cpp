@@ -2,13 +2,26 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace dl {
+
+namespace {
+
+bool IsLeadByte(char c) noexcept { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; }
+
+bool IsDotComponent(const char* start, size_t length) noexcept
+{
+    return (length == 1 || length == 2) && std::strncmp(start, "..", length) == 0;
+}
+
+}  // namespace
 
 const char* LastPathComponent(const char* path) noexcept
 {
     const char* start = path;
     for (const char* p = path; *p; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p))) {
+        if (IsLeadByte(*p)) {
             if (!p[1]) break;
             ++p;
         } else if (*p == '\\' && p[1]) {
@@ -16,6 +29,27 @@ const char* LastPathComponent(const char* path) noexcept
         }
     }
     return start;
+}
+
+bool IsDriveRoot(const char* path) noexcept
+{
+    // A colon is never the second byte of a double-byte character, so a byte search finds it.
+    const char* colon = std::strchr(path, ':');
+    return colon && std::strlen(colon) < 3;
+}
+
+bool HasRelativeComponent(const char* path) noexcept
+{
+    const char* start = path;
+    for (const char* p = path;; ++p) {
+        if (!*p || *p == '\\' || *p == '/') {
+            if (IsDotComponent(start, static_cast<size_t>(p - start))) return true;
+            if (!*p) return false;
+            start = p + 1;
+        } else if (IsLeadByte(*p) && p[1]) {
+            ++p;
+        }
+    }
 }
 
 }  // namespace dl

@@ -8,4 +8,11 @@ namespace dl {
 // never separates; a trailing backslash stays part of the result ("D:\work\docs\" gives "docs\").
 const char* LastPathComponent(const char* path) noexcept;
 
+// The root of a drive: the text from the first colon on is shorter than three characters
+// ("C:", "C:\").
+bool IsDriveRoot(const char* path) noexcept;
+
+// A "." or ".." component, separated by backslashes or slashes; trail bytes 0x5C do not separate.
+bool HasRelativeComponent(const char* path) noexcept;
+
 }  // namespace dl

@@ -1,59 +1,293 @@
-// The scripted tour: loads the plug-in into the stand-in host and shows what it does.
+// The scripted tour: the plug-in in the stand-in host, driven through the real keystroke, with
+// every dialog and message box captured and every attachment the host received written out.
+// With --hand it opens the stand-in host for a person to try instead.
+#include "common/texts.h"
+#include "demo/screenshot.h"
+#include "registration.h"
 #include "standins/host/host.h"
 #include "tests/rig/plugin_fixture.h"
+#include "tests/support/zip_reader.h"
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
-std::string MenuText(HMENU menu, int position)
+using rig::Robot;
+
+// The console takes UTF-8; our texts are code page 932.
+void Print(const std::string& cp932)
 {
-    char text[256] = {};
-    GetMenuStringA(menu, position, text, sizeof(text), MF_BYPOSITION);
-    return text;
+    std::wstring wide(cp932.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(932, 0, cp932.c_str(), static_cast<int>(cp932.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
+    std::string utf8(wide.size() * 4 + 1, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), &utf8[0],
+                                    static_cast<int>(utf8.size()), nullptr, nullptr));
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    std::fflush(stdout);
 }
 
-void PrintMenuTail(const char* title, HMENU submenu, int count)
+std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
+class Tour {
+public:
+    Tour(std::string out, HWND main, HWND compose, HWND secondCompose)
+        : out_(std::move(out)), main_(main), compose_(compose), secondCompose_(secondCompose)
+    {
+    }
+
+    void Run();
+    const std::string& report() const { return report_; }
+    int failures() const { return failures_; }
+
+private:
+    // Runs one step: Ctrl+Shift+V (or `action`) while `script` answers the windows.
+    void Step(const std::string& title, const std::function<void()>& action, const Robot::Script& script);
+    void PressCtrlShiftV(HWND compose);
+    HWND Shot(Robot& r, HWND window, const std::string& name);
+    void Note(const std::string& line) { report_ += "    " + line + "\n"; }
+    std::string MakeUserFiles();
+
+    std::string out_;
+    HWND main_, compose_, secondCompose_;
+    std::string report_;
+    size_t seenAttachments_ = 0;
+    int shots_ = 0;
+    int failures_ = 0;
+    bool keysByMessage_ = false;
+};
+
+void Tour::PressCtrlShiftV(HWND compose)
 {
-    const int items = GetMenuItemCount(submenu);
-    std::printf("%s (%d items), last %d:\n", title, items, count);
-    for (int i = items - count; i < items; ++i) {
-        const UINT state = GetMenuState(submenu, i, MF_BYPOSITION);
-        std::printf("  [%d] %s\n", i, (state & MF_SEPARATOR) ? "----" : MenuText(submenu, i).c_str());
+    const int before = host::HandledKeyDispatches();
+    if (!keysByMessage_) {
+        SetForegroundWindow(compose);
+        SetFocus(compose);
+        INPUT keys[6] = {};
+        const WORD sequence[6] = {VK_CONTROL, VK_SHIFT, 'V', 'V', VK_SHIFT, VK_CONTROL};
+        for (int i = 0; i < 6; ++i) {
+            keys[i].type = INPUT_KEYBOARD;
+            keys[i].ki.wVk = sequence[i];
+            keys[i].ki.dwFlags = i < 3 ? 0 : KEYEVENTF_KEYUP;
+        }
+        SendInput(6, keys, sizeof(INPUT));
+    } else {
+        PostMessageA(compose, host::kMsgKeyDispatch, host::kKeyV, host::kModifierCtrl | host::kModifierShift);
+    }
+    // The command runs inside the compose window's message handling; pump until it is done.
+    const DWORD start = GetTickCount();
+    while (host::HandledKeyDispatches() == before && GetTickCount() - start < 5000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        host::PumpMessages();
+    }
+    if (host::HandledKeyDispatches() == before && !keysByMessage_) {
+        keysByMessage_ = true;  // no keyboard reached the window: deliver it as the host reports it
+        Note("(the synthetic keystroke did not arrive; delivered as the host's key message)");
+        PressCtrlShiftV(compose);
+    }
+}
+
+HWND Tour::Shot(Robot& r, HWND window, const std::string& name)
+{
+    char file[64];
+    std::snprintf(file, sizeof(file), "%02d-%s.png", ++shots_, name.c_str());
+    if (demo::SaveScreenshot(window, out_ + file)) Note(std::string("screenshot: ") + file);
+    return window;
+}
+
+void Tour::Step(const std::string& title, const std::function<void()>& action, const Robot::Script& script)
+{
+    report_ += "\n" + title + "\n";
+    Robot robot;
+    robot.Run(action, script);
+    for (const std::string& failure : robot.failures()) {
+        Note("PROBLEM: " + failure);
+        ++failures_;
+    }
+    const auto attachments = host::Attachments();
+    if (attachments.size() == seenAttachments_) Note("the host received nothing");
+    for (size_t i = seenAttachments_; i < attachments.size(); ++i) {
+        const host::Attachment& a = attachments[i];
+        const std::string name = FileNameOf(a.path);
+        std::ostringstream line;
+        line << "attached: " << name << " (" << a.bytes.size() << " bytes)";
+        Note(line.str());
+        rig::WriteBytes(out_ + name, a.bytes);
+        dropline::test::ZipReader zip;
+        std::string error;
+        if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".zip") == 0 && zip.Open(a.bytes, &error)) {
+            for (const auto& entry : zip.entries()) Note("    entry: " + entry.name);
+        }
+    }
+    seenAttachments_ = attachments.size();
+}
+
+std::string Tour::MakeUserFiles()
+{
+    const std::string folder = rig::FreshFolder("demo-user-files");
+    rig::WriteBytes(folder + "見積書.txt", "お見積もりは別紙のとおりです。\r\n");
+    rig::WriteBytes(folder + "report.csv", "month,sales\r\n4,120\r\n5,135\r\n");
+    CreateDirectoryA((folder + "写真").c_str(), nullptr);
+    CreateDirectoryA((folder + "写真\\2026").c_str(), nullptr);
+    rig::WriteBytes(folder + "写真\\readme.txt", "photos\r\n");
+    rig::WriteBytes(folder + "写真\\2026\\a.txt", "a\r\n");
+    return folder;
+}
+
+HBITMAP DemoImage()
+{
+    HBITMAP bitmap = rig::MakePatternBitmap(640, 400);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(255, 255, 255));
+    HFONT font = CreateFontA(48, 0, 0, 0, FW_BOLD, 0, 0, 0, SHIFTJIS_CHARSET, 0, 0, 0, 0, "MS Gothic");
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    const char text[] = "Dropline スクリーンショット";
+    TextOutA(dc, 40, 170, text, sizeof(text) - 1);
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return bitmap;
+}
+
+void Tour::Run()
+{
+    const auto ok = [](Robot& r, HWND dialog) { r.Click(dialog, IDOK); };
+    const auto key = [this] { PressCtrlShiftV(compose_); };
+
+    rig::PutBitmap(DemoImage());
+    Step("1. A screenshot on the clipboard: the image dialog, then Image1.png", key, [&](Robot& r) {
+        ok(r, Shot(r, r.WaitDialog("Orvel!ドロップラインプラグイン - 添付する画像を確認してください"), "image-dialog"));
+    });
+
+    rig::PutText("いつもお世話になっております。\r\n来週の打ち合わせの資料をお送りします。\r\nよろしくお願いいたします。\r\n");
+    Step("2. Japanese text: the text dialog, then Text1.txt", key, [&](Robot& r) {
+        ok(r, Shot(r, r.WaitDialog("Orvel!ドロップラインプラグイン - 添付するテキストを確認してください"), "text-dialog"));
+    });
+
+    const std::string files = MakeUserFiles();
+    const std::vector<std::string> copied = {files + "見積書.txt", files + "report.csv", files + "写真"};
+    const char fileCaption[] = "Orvel!ドロップラインプラグイン - 添付するファイル・フォルダを確認してください";
+    rig::PutFiles(copied);
+    Step("3. Two files and a folder, attached separately (the folder as a ZIP archive)", key, [&](Robot& r) {
+        HWND dialog = Shot(r, r.WaitDialog(fileCaption), "file-dialog-icons");
+        r.Click(dialog, 1011);
+        Shot(r, dialog, "file-dialog-paths");
+        ok(r, dialog);
+    });
+
+    rig::WriteDword("DLAttachFileSeparately", 0);
+    rig::PutFiles(copied);
+    Step("4. The same as one archive, named in the dialog", key, [&](Robot& r) {
+        HWND dialog = r.WaitDialog(fileCaption);
+        r.SetText(dialog, 1012, "打ち合わせ資料.zip");
+        ok(r, Shot(r, dialog, "file-dialog-one-archive"));
+    });
+
+    const auto settingsId = [] {
+        for (const host::Command& command : host::Commands()) {
+            if (command.target == 0) return command.id;
+        }
+        return 0;
+    }();
+    Step("5. The settings dialog from the Tools menu: image confirmation off",
+         [&] { SendMessageA(main_, WM_COMMAND, settingsId, 0); }, [&](Robot& r) {
+             HWND dialog = r.WaitDialog("ドロップラインの設定");
+             r.Click(dialog, 1028);
+             ok(r, Shot(r, dialog, "settings-dialog"));
+         });
+    rig::PutBitmap(DemoImage());
+    Step("   ... and the next image is attached without its dialog", key, nullptr);
+
+    rig::ClearClipboard();
+    Step("6. An empty clipboard", key, [&](Robot& r) { ok(r, Shot(r, r.WaitMessageBox(), "nothing-to-attach")); });
+
+    rig::PutText("二つ目のメール作成画面からも貼り付けようとすると……");
+    Step("7. A second compose window while a confirmation dialog is open", key, [&](Robot& r) {
+        HWND first = r.WaitDialog("Orvel!ドロップラインプラグイン - 添付するテキストを確認してください");
+        r.PressKeyIn(secondCompose_, host::kKeyV, host::kModifierCtrl | host::kModifierShift);
+        ok(r, Shot(r, r.WaitMessageBox(), "busy-warning"));
+        r.Click(first, IDCANCEL);
+    });
+}
+
+int RunTour(const std::string& out)
+{
+    HWND main = host::CreateMainWindow();
+    HWND compose = host::CreateComposeWindow();
+    HWND second = host::CreateComposeWindow();
+    host::PumpMessages();
+    Tour tour(out, main, compose, second);
+    tour.Run();
+    Print(tour.report());
+    Print("\noutput: " + out + "\n");
+    DestroyWindow(second);
+    DestroyWindow(compose);
+    DestroyWindow(main);
+    return tour.failures() == 0 ? 0 : 1;
+}
+
+int RunByHand()
+{
+    HWND main = host::CreateMainWindow();
+    SetPropA(main, "QuitOnClose", reinterpret_cast<HANDLE>(1));
+    host::CreateComposeWindow();
+    Print("The stand-in host is open: copy something, then press Ctrl+Shift+V in the compose window.\n"
+          "Close the main window to end.\n");
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
+
+void PrintStart(const host::PluginExports& plugin)
+{
+    char info[512] = {};
+    plugin.OnPlugInInfo(info);
+    Print("loaded " + rig::PluginPath() + "\n");
+    Print(std::string("plug-in: ") + info + " / " + (info + 80) + " / version " + (info + 160) + "\n  " + (info + 240) +
+          "\n");
+    for (const char* name : {"DLConfirmImage", "DLConfirmText", "DLConfirmFile", "DLAttachFileSeparately"}) {
+        DWORD value = 0;
+        Print(std::string("registry ") + name + " = " + (rig::ReadDword(name, value) ? std::to_string(value) : "?") + "\n");
     }
 }
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    std::string out = rig::FreshFolder("dropline-demo");
+    bool byHand = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--hand") == 0) byHand = true;
+        if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) out = argv[++i];
+    }
+    if (out.back() != '\\') out += '\\';
+    CreateDirectoryA(out.c_str(), nullptr);
+
     rig::CreateSettingsKey();
     host::SetTempFolder(rig::FreshFolder("orvel-demo-temp"));
+    RegisterZipStandIn(rig::BesideExecutable("zipfolder_standin.dll").c_str());
     const host::PluginExports plugin = host::LoadPlugin(rig::PluginPath());
     if (!plugin.module) {
-        std::printf("the plug-in refused to load\n");
+        Print("the plug-in refused to load\n");
         return 1;
     }
-    std::printf("loaded %s\n", rig::PluginPath().c_str());
-
-    char info[512];
-    std::memset(info, 0, sizeof(info));
-    plugin.OnPlugInInfo(info);
-    std::printf("name: %s\nvendor: %s\nversion: %s\ndescription: %s\n", info, info + 80, info + 160, info + 240);
-
-    HWND main = host::CreateMainWindow();
-    HWND compose = host::CreateComposeWindow();
-    PrintMenuTail("main window, Tools menu", GetSubMenu(GetMenu(main), 4), 3);
-    PrintMenuTail("compose window, menu 0", GetSubMenu(GetMenu(compose), 0), 3);
-
-    for (const char* name : {"DLConfirmImage", "DLConfirmText", "DLConfirmFile", "DLAttachFileSeparately"}) {
-        DWORD value = 0;
-        std::printf("registry %s = %s\n", name, rig::ReadDword(name, value) ? std::to_string(value).c_str() : "(missing)");
-    }
-    DestroyWindow(compose);
-    DestroyWindow(main);
+    PrintStart(plugin);
+    const int result = byHand ? RunByHand() : RunTour(out);
     host::UnloadPlugin();
-    return 0;
+    UnregisterZipStandIn();
+    return result;
 }

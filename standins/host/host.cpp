@@ -17,6 +17,7 @@ std::vector<Command> g_commands;
 std::map<std::string, int> g_calls;
 PluginExports g_plugin;
 int g_nextCommandId = 40001;
+int g_handledKeyDispatches = 0;
 unsigned g_tempCounter = 0;
 
 // Host strings stay valid until the next call of the same function, as a host's own buffers do.
@@ -292,7 +293,16 @@ bool RunCommand(HWND window, int commandId)
 
 int DispatchKey(HWND window, UINT key, UINT modifiers)
 {
-    return g_plugin.OnKeyDispatch ? g_plugin.OnKeyDispatch(window, key, modifiers) : 0;
+    const int handled = g_plugin.OnKeyDispatch ? g_plugin.OnKeyDispatch(window, key, modifiers) : 0;
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (handled) ++g_handledKeyDispatches;
+    return handled;
+}
+
+int HandledKeyDispatches()
+{
+    std::lock_guard<std::mutex> guard(g_lock);
+    return g_handledKeyDispatches;
 }
 
 void PumpMessages()

@@ -74,6 +74,8 @@ HMENU MenuOf(HWND window);
 // Runs a registered command for a window, as choosing its menu item does.
 bool RunCommand(HWND window, int commandId);
 int DispatchKey(HWND window, UINT key, UINT modifiers);
+// How many keystrokes the plug-in has taken (its callback returned nonzero).
+int HandledKeyDispatches();
 
 // Pumps messages until the thread's queue is empty.
 void PumpMessages();

@@ -2,6 +2,7 @@
 # Static checks of the shipped 32-bit module, which this machine cannot run: architecture,
 # the export table name by name, imports from system DLLs only, and the resources.
 set -u
+export LC_ALL=C  # objdump is translated in other locales
 dll=${1:?usage: check_i686_dll.sh Dropline.dll}
 dump=$(i686-w64-mingw32-objdump -p "$dll") || { echo "objdump failed"; exit 1; }
 passes=0 failures=0

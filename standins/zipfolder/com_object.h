@@ -1,0 +1,58 @@
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+namespace zipstandin {
+
+// Counts live objects and server locks; DllCanUnloadNow answers from it.
+void AddModuleReference();
+void ReleaseModuleReference();
+
+// Reference counting and a minimal IDispatch for an automation interface. Callers
+// use the vtable directly, so there is no type information.
+template <class Interface>
+class DispatchObject : public Interface {
+ public:
+  DispatchObject() { AddModuleReference(); }
+  DispatchObject(const DispatchObject&) = delete;
+  DispatchObject& operator=(const DispatchObject&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IDispatch) || iid == __uuidof(Interface)) {
+      *object = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+
+ protected:
+  virtual ~DispatchObject() { ReleaseModuleReference(); }
+
+ private:
+  LONG references_ = 1;
+};
+
+}  // namespace zipstandin

@@ -1,0 +1,26 @@
+#pragma once
+
+// Registers zipfolder_standin.dll as the in-process server of the shell automation
+// object (CLSID_Shell, ThreadingModel "Both"), from inside the running process, so the
+// next CoCreateInstance of CLSID_Shell loads it.
+//
+// Wine's COM looks classes up in HKEY_CLASSES_ROOT only, which Wine maps to
+// HKLM\Software\Classes; a per-user HKCU\Software\Classes registration is ignored
+// (checked with Wine 8.0). So this writes the machine-wide key, which is fine in the
+// throwaway prefixes the tests and the demo use; the process needs write access there.
+//
+// The values it replaces are saved beside them in the same key, so registering again
+// keeps the first saved values and UnregisterZipStandIn, even from another process,
+// restores Wine's own registration. Calls are counted: parallel test processes each
+// register and unregister, and only the last unregistration restores. A process that
+// dies registered leaves the stand-in registered for good, which a throwaway prefix
+// can live with.
+//
+// `dllWindowsPath` is the DLL's full Windows path in the ANSI code page, for example
+// "Z:\\tmp\\build\\zipfolder_standin.dll". Returns false if the file is missing or the
+// registry cannot be written.
+bool RegisterZipStandIn(const char* dllWindowsPath);
+
+// Undoes one RegisterZipStandIn; the last one puts back the registration it replaced.
+// Does nothing if the stand-in is not registered.
+void UnregisterZipStandIn();
