@@ -1,16 +1,23 @@
 // Packing files and folders into archives: the empty archive, the source locks, the packing copy
-// and its path limits. The calls are made directly, as the file attachment makes them.
+// and its path limits, and the whole packing through the stand-in for the shell's ZIP handler,
+// also when it misbehaves. The calls are made directly, as the file attachment makes them.
+#include "common/hresult.h"
 #include "common/win.h"
 #include "plugin/host_api.h"
 #include "standins/host/host.h"
 #include "tests/rig/files.h"
+#include "tests/rig/plugin_fixture.h"
 #include "tests/support/folder_link.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/source_tree.h"
+#include "zip/thread_wait.h"
 #include "zip/zip_archive.h"
+
+#include "registration.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -56,7 +63,12 @@ bool IsGuidText(const std::string& text)
 
 class ZipArchiveTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(dl::BindHostFunctions()); }
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(dl::BindHostFunctions());
+        ASSERT_TRUE(RegisterZipStandIn(rig::BesideExecutable("zipfolder_standin.dll").c_str()));
+    }
+    static void TearDownTestSuite() { UnregisterZipStandIn(); }
 
     void SetUp() override
     {
@@ -67,12 +79,26 @@ protected:
         ASSERT_EQ(dl::WriteEmptyZip(archive_.c_str()), S_OK);
     }
 
+    void TearDown() override { SetStandInMode(nullptr); }
+
+    // The stand-in reads its misbehaviour at every call.
+    static void SetStandInMode(const char* mode) { SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", mode); }
+
+    dropline::test::ZipReader Archive() const { return rig::ReadArchive(Bytes(archive_)); }
+
+    bool TreeCanBeWritten(const std::string& root) const
+    {
+        return std::all_of(tree_.files.begin(), tree_.files.end(), [&](const rig::SourceFile& file) {
+            return CanOpenForWriting(root + "\\" + file.relativePath);
+        });
+    }
+
     // The source tree in the user's folder, as "<work>\<name>".
     std::string MakeTree(const std::string& name = "docs")
     {
         const std::string root = work_ + name;
         CreateDirectoryA(root.c_str(), nullptr);
-        files_ = rig::MakeSourceTree(root);
+        tree_ = rig::MakeSourceTree(root);
         return root;
     }
 
@@ -98,7 +124,7 @@ protected:
     std::string hostTemp_;
     std::string work_;
     std::string archive_;
-    std::vector<rig::SourceFile> files_;
+    rig::SourceTree tree_;
 };
 
 TEST_F(ZipArchiveTest, WriteEmptyZipLeavesExactlyTheEmptyArchive)
@@ -128,8 +154,8 @@ TEST_F(ZipArchiveTest, LockedTreeCanBeReadButNotWrittenUntilReleased)
 
     dl::SourceLocks locks;
     ASSERT_EQ(dl::LockSourceTree(root.c_str(), locks), S_OK);
-    EXPECT_EQ(locks.size(), files_.size()) << "one lock for each file, hidden and dot names included";
-    for (const rig::SourceFile& file : files_) {
+    EXPECT_EQ(locks.size(), tree_.files.size()) << "one lock for each file, hidden and dot names included";
+    for (const rig::SourceFile& file : tree_.files) {
         const std::string path = root + "\\" + file.relativePath;
         EXPECT_TRUE(CanOpenForReading(path)) << path;
         EXPECT_FALSE(CanOpenForWriting(path)) << path;
@@ -137,7 +163,7 @@ TEST_F(ZipArchiveTest, LockedTreeCanBeReadButNotWrittenUntilReleased)
 
     EXPECT_EQ(dl::ReleaseSourceLocks(locks), S_OK);
     EXPECT_TRUE(locks.empty());
-    for (const rig::SourceFile& file : files_) {
+    for (const rig::SourceFile& file : tree_.files) {
         EXPECT_TRUE(CanOpenForWriting(root + "\\" + file.relativePath)) << file.relativePath;
     }
     EXPECT_EQ(rig::OpenHandleCount(), handles);
@@ -164,7 +190,7 @@ TEST_F(ZipArchiveTest, FileOpenForWritingElsewhereFailsAndReleasesEveryLock)
     }
     EXPECT_EQ(Bytes(archive_), kEmptyArchive);
     EXPECT_TRUE(PackingFolders().empty());
-    for (const rig::SourceFile& file : files_) {
+    for (const rig::SourceFile& file : tree_.files) {
         EXPECT_TRUE(CanOpenForWriting(root + "\\" + file.relativePath)) << file.relativePath;
     }
 }
@@ -185,7 +211,7 @@ TEST_F(ZipArchiveTest, LinkedFolderInsideTheSourceIsNotEntered)
 
     dl::SourceLocks locks;
     EXPECT_EQ(dl::LockSourceTree(root.c_str(), locks), S_OK);
-    EXPECT_EQ(locks.size(), files_.size());
+    EXPECT_EQ(locks.size(), tree_.files.size());
     dl::ReleaseSourceLocks(locks);
     EXPECT_TRUE(rig::RemoveFolderLink(root + "\\sub\\loop"));
 }
@@ -240,6 +266,119 @@ TEST_F(ZipArchiveTest, TooLongPathsFailTheCopyAndLeaveAnEmptyPackingFolder)
     ASSERT_EQ(folders.size(), 1u);
     EXPECT_TRUE(rig::List(hostTemp_ + folders[0]).empty());
     EXPECT_EQ(Bytes(archive_), kEmptyArchive);
+}
+
+// ---- Through the stand-in for the shell's ZIP handler ----
+
+TEST_F(ZipArchiveTest, FileBecomesOneEntryNamedLikeIt)
+{
+    const std::string file = work_ + "report.txt";
+    ASSERT_TRUE(rig::WriteBytes(file, "123456789"));
+
+    EXPECT_EQ(dl::AddToZipArchive(file.c_str(), archive_.c_str()), S_OK);
+    const auto archive = Archive();
+    ASSERT_EQ(archive.names(), std::vector<std::string>{"report.txt"});
+    std::string data;
+    std::string error;
+    EXPECT_TRUE(archive.Extract(archive.entries()[0], &data, &error)) << error;
+    EXPECT_EQ(data, "123456789");
+    EXPECT_TRUE(CanOpenForWriting(file)) << "the lock is released";
+    EXPECT_TRUE(PackingFolders().empty()) << "the packing copy is removed once the archive is complete";
+}
+
+TEST_F(ZipArchiveTest, FolderBecomesOneEntryWithItsWholeTreeAndStaysUntouched)
+{
+    const std::string root = MakeTree();
+    const auto before = rig::Snapshot(work_);
+
+    EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), S_OK);
+    rig::ExpectTreeInArchive(Archive(), "docs", tree_);
+    EXPECT_TRUE(rig::Snapshot(work_) == before);
+    EXPECT_TRUE(GetFileAttributesA((root + "\\hidden.dat").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(TreeCanBeWritten(root));
+    EXPECT_TRUE(PackingFolders().empty());
+}
+
+TEST_F(ZipArchiveTest, SourcesAddedOneAfterAnotherAreTopLevelEntriesInCallOrder)
+{
+    const std::string root = MakeTree("表");
+    const std::string file = work_ + "ソ.txt";
+    ASSERT_TRUE(rig::WriteBytes(file, "so"));
+
+    EXPECT_EQ(dl::AddToZipArchive(file.c_str(), archive_.c_str()), S_OK);
+    EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), S_OK);
+    const auto archive = Archive();
+    ASSERT_FALSE(archive.entries().empty());
+    EXPECT_EQ(archive.names()[0], "ソ.txt");
+    EXPECT_EQ(archive.names().size(), 1 + 1 + tree_.folders.size() + tree_.files.size());
+    rig::ExpectTreeInArchive(archive, "表", tree_);
+}
+
+TEST_F(ZipArchiveTest, PathsOf258BytesArePacked)
+{
+    const std::string source258 = FileWithPathLength(work_, 258, "long source");
+    const std::string name(258 - hostTemp_.size() - 39, 'n');
+    ASSERT_TRUE(rig::WriteBytes(work_ + name, "long copy"));
+
+    EXPECT_EQ(dl::AddToZipArchive(source258.c_str(), archive_.c_str()), S_OK);
+    EXPECT_EQ(dl::AddToZipArchive((work_ + name).c_str(), archive_.c_str()), S_OK);
+    EXPECT_EQ(Archive().names(), (std::vector<std::string>{source258.substr(source258.rfind('\\') + 1), name}));
+}
+
+TEST_F(ZipArchiveTest, HandlerFailuresReleaseTheLocksAndLeaveThePackingCopy)
+{
+    const std::string root = MakeTree();
+
+    // No Folder for the archive: the COM error for a missing object.
+    SetStandInMode("nofolder");
+    try {
+        dl::AddToZipArchive(root.c_str(), archive_.c_str());
+        ADD_FAILURE() << "no error raised";
+    } catch (const dl::ComError& error) {
+        EXPECT_EQ(error.code(), E_POINTER);
+    }
+    EXPECT_TRUE(TreeCanBeWritten(root));
+
+    // The add request refused.
+    SetStandInMode("copyfail");
+    EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), E_ACCESSDENIED);
+    EXPECT_TRUE(TreeCanBeWritten(root));
+
+    EXPECT_EQ(Bytes(archive_), kEmptyArchive);
+    // The handler may still be reading a copy when it fails: both copies stay, whole.
+    const std::vector<std::string> folders = PackingFolders();
+    ASSERT_EQ(folders.size(), 2u);
+    for (const std::string& folder : folders) {
+        EXPECT_TRUE(rig::Snapshot(hostTemp_ + folder + "\\docs") == rig::Snapshot(root)) << folder;
+    }
+}
+
+TEST_F(ZipArchiveTest, NoNewThreadOrTooManyRaiseWithTheLocksReleased)
+{
+    const std::string root = MakeTree();
+    for (const char* mode : {"sync", "twelve"}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(dl::WriteEmptyZip(archive_.c_str()), S_OK);
+        SetStandInMode(mode);
+        EXPECT_THROW(dl::AddToZipArchive(root.c_str(), archive_.c_str()), dl::ThreadLimitExceeded);
+        EXPECT_TRUE(TreeCanBeWritten(root));
+        // The handler still finishes on its own; let it before the archive is written again.
+        for (int i = 0; i < 100 && Archive().names().empty(); ++i) Sleep(50);
+        rig::ExpectTreeInArchive(Archive(), "docs", tree_);
+    }
+}
+
+TEST_F(ZipArchiveTest, ReturnsOnlyOnceASlowHandlerHasFinished)
+{
+    const std::string root = MakeTree();
+    SetStandInMode("slow");
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", "700");
+    const ULONGLONG begin = GetTickCount64();
+
+    EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), S_OK);
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", nullptr);
+    EXPECT_GE(GetTickCount64() - begin, 650u);
+    rig::ExpectTreeInArchive(Archive(), "docs", tree_);
 }
 
 }  // namespace
