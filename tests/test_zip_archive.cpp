@@ -272,8 +272,10 @@ TEST_F(ZipArchiveTest, TooLongPathsFailTheCopyAndLeaveAnEmptyPackingFolder)
 
 TEST_F(ZipArchiveTest, FileBecomesOneEntryNamedLikeIt)
 {
+    // Read-only, as is its packing copy, which must go all the same.
     const std::string file = work_ + "report.txt";
     ASSERT_TRUE(rig::WriteBytes(file, "123456789"));
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
 
     EXPECT_EQ(dl::AddToZipArchive(file.c_str(), archive_.c_str()), S_OK);
     const auto archive = Archive();
@@ -282,8 +284,9 @@ TEST_F(ZipArchiveTest, FileBecomesOneEntryNamedLikeIt)
     std::string error;
     EXPECT_TRUE(archive.Extract(archive.entries()[0], &data, &error)) << error;
     EXPECT_EQ(data, "123456789");
-    EXPECT_TRUE(CanOpenForWriting(file)) << "the lock is released";
     EXPECT_TRUE(PackingFolders().empty()) << "the packing copy is removed once the archive is complete";
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(CanOpenForWriting(file)) << "the lock is released";
 }
 
 TEST_F(ZipArchiveTest, FolderBecomesOneEntryWithItsWholeTreeAndStaysUntouched)
