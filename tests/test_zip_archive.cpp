@@ -216,37 +216,6 @@ TEST_F(ZipArchiveTest, LinkedFolderInsideTheSourceIsNotEntered)
     EXPECT_TRUE(rig::RemoveFolderLink(root + "\\sub\\loop"));
 }
 
-TEST_F(ZipArchiveTest, ShellCopyTakesPathsOfUpTo258Bytes)
-{
-    const std::string at258 = FileWithPathLength(work_, 258, "258 bytes of path");
-    const std::string at259 = FileWithPathLength(work_, 259, "259 bytes of path");
-    ASSERT_EQ(at258.size(), 258u);
-
-    EXPECT_EQ(dl::CopyWithShell(at258.c_str(), (hostTemp_ + "copy258").c_str()), S_OK);
-    EXPECT_EQ(Bytes(hostTemp_ + "copy258"), "258 bytes of path");
-
-    EXPECT_EQ(dl::CopyWithShell(at259.c_str(), (hostTemp_ + "copy259").c_str()), kPathTooLong);
-    EXPECT_FALSE(rig::Exists(hostTemp_ + "copy259"));
-
-    const std::string target258 = hostTemp_ + std::string(258 - hostTemp_.size(), 't');
-    const std::string target259 = hostTemp_ + std::string(259 - hostTemp_.size(), 't');
-    EXPECT_EQ(dl::CopyWithShell(at258.c_str(), target259.c_str()), kPathTooLong);
-    EXPECT_FALSE(rig::Exists(target259));
-    EXPECT_EQ(dl::CopyWithShell(at258.c_str(), target258.c_str()), S_OK);
-    EXPECT_EQ(Bytes(target258), "258 bytes of path");
-}
-
-TEST_F(ZipArchiveTest, ShellCopyOfAFolderIsTheWholeTreeAtTheTarget)
-{
-    const std::string root = MakeTree();
-    const std::string target = hostTemp_ + "copy-of-docs";
-    ASSERT_EQ(dl::CopyWithShell(root.c_str(), target.c_str()), S_OK);
-    // Compared without printing: the files are large.
-    EXPECT_TRUE(rig::Snapshot(target) == rig::Snapshot(root));
-    EXPECT_TRUE(rig::Exists(target + "\\empty"));
-    EXPECT_EQ(Bytes(target + "\\表\\ソース.txt"), "double-byte names");
-}
-
 TEST_F(ZipArchiveTest, TooLongPathsFailTheCopyAndLeaveAnEmptyPackingFolder)
 {
     // The source path itself.
