@@ -115,6 +115,39 @@ TEST_F(SettingsDialogTest, CancelEscapeAndCloseBoxWriteNothing)
     }
 }
 
+TEST_F(SettingsDialogTest, ConfirmationTurnedOffInItsOwnDialogIsTurnedBackOnHere)
+{
+    constexpr char kTextDialog[] = "Orvel!ドロップラインプラグイン - 添付するテキストを確認してください";
+    ASSERT_TRUE(PutText("abc"));
+    PressCtrlShiftV([&](Robot& r) {
+        HWND dialog = r.WaitDialog(kTextDialog);
+        r.Click(dialog, 1029);
+        r.DismissMessageBox();
+        r.Click(dialog, IDOK);
+    });
+    ExpectRobotClean();
+    ASSERT_EQ(Values().at("DLConfirmText"), 0u);
+
+    Shown shown{};
+    OpenBySetup([&](Robot& r, HWND dialog) {
+        shown = ReadDialog(r, dialog);
+        r.Click(dialog, kText);
+        r.Click(dialog, IDOK);
+    });
+    EXPECT_FALSE(shown.text);
+    EXPECT_EQ(Values().at("DLConfirmText"), 1u);
+
+    // The next text attachment asks again.
+    bool asked = false;
+    PressCtrlShiftV([&](Robot& r) {
+        r.Click(r.WaitDialog(kTextDialog), IDOK);
+        asked = true;
+    });
+    ExpectRobotClean();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(host::Attachments().size(), 2u);
+}
+
 TEST_F(SettingsDialogTest, ToolsMenuItemOpensItOwnedByTheMainWindow)
 {
     const auto commands = host::Commands();

@@ -15,6 +15,7 @@ constexpr DWORD kPollMs = 20;
 constexpr DWORD kSweepLimitMs = 60000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr UINT kMsgRunAction = WM_APP + 0x41;
+constexpr UINT kMsgMarker = WM_APP + 0x42;
 
 BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
 {
@@ -53,6 +54,10 @@ LRESULT CALLBACK ActionWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 {
     if (message == kMsgRunAction) {
         (*reinterpret_cast<std::function<void()>*>(lParam))();
+        return 0;
+    }
+    if (message == kMsgMarker) {
+        SetEvent(reinterpret_cast<HANDLE>(lParam));
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -97,6 +102,7 @@ void Robot::Run(const std::function<void()>& command, const Script& script)
     unexpected_.clear();
     if (!actionWindow_) actionWindow_ = CreateActionWindow();
     std::unique_ptr<void, decltype(&CloseHandle)> done(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
+    commandDone_ = done.get();
 
     std::thread robot([&] {
         try {
@@ -109,6 +115,7 @@ void Robot::Run(const std::function<void()>& command, const Script& script)
     command();
     SetEvent(done.get());
     robot.join();
+    commandDone_ = nullptr;
 }
 
 void Robot::SweepUntil(HANDLE commandDone)
@@ -182,9 +189,15 @@ void Robot::Click(HWND dialog, int id)
     if (!control) throw RobotTimeout("no control " + std::to_string(id));
     // Posted, not sent: the click may open a modal box, and the robot must stay free to answer it.
     PostMessageA(control, BM_CLICK, 0, 0);
-    // Let the click land before the script looks again; the click may also end the dialog.
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &ignored);
+    // Posted messages of a thread are handled in order, by whatever loop runs (a message box
+    // opened by the click included): once the marker is through, so is the click.
+    std::unique_ptr<void, decltype(&CloseHandle)> handled(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
+    // A click that ends the command leaves no loop to take the marker.
+    PostMessageA(actionWindow_, kMsgMarker, 0, reinterpret_cast<LPARAM>(handled.get()));
+    const HANDLE either[] = {handled.get(), commandDone_};
+    if (WaitForMultipleObjects(2, either, FALSE, kSendTimeoutMs) == WAIT_TIMEOUT) {
+        throw RobotTimeout("a click was not handled");
+    }
 }
 
 void Robot::Close(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }

@@ -64,6 +64,7 @@ private:
     std::vector<std::string> failures_;
     std::vector<std::string> unexpected_;
     HWND actionWindow_ = nullptr;  // belongs to the thread that called Run
+    HANDLE commandDone_ = nullptr;  // set once Run's command has returned
 };
 
 // Top-level, visible dialog-class windows of this process.

@@ -4,7 +4,8 @@
 set -u
 export LC_ALL=C  # objdump is translated in other locales
 dll=${1:?usage: check_i686_dll.sh Dropline.dll}
-dump=$(i686-w64-mingw32-objdump -p "$dll") || { echo "objdump failed"; exit 1; }
+# objdump translates its headings under a Japanese locale (the tests run under one).
+dump=$(LC_ALL=C i686-w64-mingw32-objdump -p "$dll") || { echo "objdump failed"; exit 1; }
 passes=0 failures=0
 check() {  # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok   $1"; passes=$((passes + 1)); else echo "FAIL $1"; failures=$((failures + 1)); fi

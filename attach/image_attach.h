@@ -1,0 +1,36 @@
+// The image path: the clipboard's bitmap becomes a PNG file, shown in dialog 106 when the
+// user wants to confirm it, then attached under the chosen name.
+#pragma once
+
+#include "attach/confirm_dialog.h"
+#include "common/gdiplus_session.h"
+
+#include <windows.h>
+
+namespace dl {
+
+// What the path shares with its dialog; lives on the path's stack for one command.
+struct ImageAttachRequest {
+    const char* stagedPath;        // the PNG as written, under the host's temporary name
+    Gdiplus::GpImage* image;       // the bitmap made from the clipboard; owned by the path
+    char fileName[kFileNameBufferSize];  // offered to the user; the accepted name after OK
+};
+
+// Index of the installed GDI+ encoder for the MIME type (exact, case-sensitive) with its class
+// identifier written to `clsid`; -1 when there is none.
+int FindEncoderClsid(const wchar_t* mimeType, CLSID* clsid) noexcept;
+
+// Writes the image as a PNG file at the ANSI path. S_OK or E_FAIL.
+HRESULT SaveImageAsPng(const char* path, Gdiplus::GpImage* image) noexcept;
+
+// Dialog 106; the initialisation parameter is the address of the ImageAttachRequest.
+INT_PTR CALLBACK ImageConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The size label of the image and of the staged file into `label` (kImageSizeLabelSize
+// characters). E_FAIL when the file cannot be opened, or the formatting error.
+HRESULT FormatImageSizeLabel(const char* stagedPath, Gdiplus::GpImage* image, char* label) noexcept;
+
+// Answers the frame's paint: the staged PNG, loaded afresh, shrunk and centred on black.
+void PaintImagePreview(const char* stagedPath, HWND frame) noexcept;
+
+}  // namespace dl

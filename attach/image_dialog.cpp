@@ -1,0 +1,106 @@
+#include "attach/image_attach.h"
+
+#include "attach/image_preview.h"
+#include "resources/resource.h"
+#include "settings/settings_store.h"
+
+namespace dl {
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+constexpr ARGB kOpaqueBlack = 0xFF000000;
+
+// The request of the open dialog: messages after WM_INITDIALOG carry no parameter. The busy
+// flag keeps this dialog to one instance.
+ImageAttachRequest* g_request = nullptr;
+
+// BeginPaint and EndPaint of one window.
+class WindowPaint {
+public:
+    explicit WindowPaint(HWND window) noexcept : window_(window), dc_(BeginPaint(window, &paint_)) {}
+    ~WindowPaint() { EndPaint(window_, &paint_); }
+    WindowPaint(const WindowPaint&) = delete;
+    WindowPaint& operator=(const WindowPaint&) = delete;
+
+    HDC dc() const noexcept { return dc_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+void OnInitDialog(HWND dialog, ImageAttachRequest* request) noexcept
+{
+    g_request = request;
+    BeginConfirmDialog(dialog, request->fileName);
+    // When the label cannot be built, the template's text stays.
+    char label[kImageSizeLabelSize];
+    if (SUCCEEDED(FormatImageSizeLabel(request->stagedPath, request->image, label))) {
+        SetDlgItemTextA(dialog, IDC_IMAGE_SIZE, label);
+    }
+}
+
+}  // namespace
+
+HRESULT FormatImageSizeLabel(const char* stagedPath, GpImage* image, char* label) noexcept
+{
+    UINT width = 0;
+    UINT height = 0;
+    GdipGetImageHeight(image, &height);
+    GdipGetImageWidth(image, &width);
+    // OPEN_EXISTING: only the size is wanted, and a vanished file is no reason to create one.
+    const UniqueFile file(CreateFileA(stagedPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return E_FAIL;
+    return FormatImageSizeText(width, height, GetFileSize(file.get(), nullptr), label, kImageSizeLabelSize);
+}
+
+void PaintImagePreview(const char* stagedPath, HWND frame) noexcept
+{
+    const WindowPaint paint(frame);
+    if (!paint.dc()) return;
+    UniqueGpGraphics graphics;
+    GdipCreateFromHDC(paint.dc(), graphics.put());
+
+    // From the file, so that the user sees what will be attached. A failed load leaves 0 x 0.
+    UniqueGpImage image;
+    GdipLoadImageFromFile(GdiplusPath(stagedPath).get(), image.put());
+    UINT width = 0;
+    UINT height = 0;
+    GdipGetImageWidth(image.get(), &width);
+    GdipGetImageHeight(image.get(), &height);
+
+    RECT bounds{};
+    GetWindowRect(frame, &bounds);
+    const PreviewPlacement place =
+        PlacePreview(width, height, bounds.right - bounds.left, bounds.bottom - bounds.top);
+    GdipGraphicsClear(graphics.get(), kOpaqueBlack);
+    GdipDrawImageRectI(graphics.get(), image.get(), place.x, place.y, place.width, place.height);
+}
+
+INT_PTR CALLBACK ImageConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(dialog, reinterpret_cast<ImageAttachRequest*>(lParam));
+        break;
+    case WM_PAINT:
+        // Then on to the default processing, which paints the rest of the dialog.
+        if (g_request) PaintImagePreview(g_request->stagedPath, GetDlgItem(dialog, IDC_IMAGE_FRAME));
+        break;
+    case WM_DESTROY:
+        g_request = nullptr;
+        break;
+    default:
+        if (g_request) HandleConfirmMessage(dialog, message, wParam, g_request->fileName, setting::kConfirmImage);
+        break;
+    }
+    // Also for WM_INITDIALOG: the initial focus stays unset.
+    return FALSE;
+}
+
+}  // namespace dl

@@ -1,0 +1,443 @@
+// The image path end to end: the clipboard's bitmap through the PNG file to the host's attach
+// call, and its confirmation dialog driven by the robot.
+#include "attach/image_attach.h"
+#include "attach/image_preview.h"
+#include "common/texts.h"
+#include "tests/rig/plugin_fixture.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace rig;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+constexpr char kDialogCaption[] = "Orvel!ドロップラインプラグイン - 添付する画像を確認してください";
+constexpr char kConfirmImage[] = "DLConfirmImage";
+constexpr int kNameEdit = 1012, kFrame = 1021, kSizeLabel = 1022, kDoNotShow = 1029;
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+
+// Pixels as COLORREF, row by row.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<COLORREF> pixels;
+    COLORREF at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+COLORREF FromXrgb(DWORD value) { return RGB((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF); }
+
+// Decodes image bytes with GDI+ (the caller holds a GdiplusSession); empty when they are no image.
+Picture Decode(const std::string& bytes, const std::string& scratchFolder)
+{
+    const std::string path = scratchFolder + "decoded.img";
+    Picture picture;
+    if (!WriteBytes(path, bytes)) return picture;
+    dl::UniqueGpBitmap bitmap;
+    if (GdipCreateBitmapFromFile(dl::GdiplusPath(path.c_str()).get(), bitmap.put()) != Gdiplus::Ok) return picture;
+    UINT width = 0, height = 0;
+    GdipGetImageWidth(bitmap.get(), &width);
+    GdipGetImageHeight(bitmap.get(), &height);
+    picture.width = static_cast<int>(width);
+    picture.height = static_cast<int>(height);
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            Gdiplus::ARGB argb = 0;
+            GdipBitmapGetPixel(bitmap.get(), x, y, &argb);
+            picture.pixels.push_back(FromXrgb(argb));
+        }
+    }
+    return picture;
+}
+
+// Pixels of the w x h area at (left, top) that differ from the rig's pattern.
+int PatternMismatches(const Picture& picture, int left, int top, int width, int height)
+{
+    int mismatches = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) mismatches += picture.at(left + x, top + y) != PatternColor(x, y);
+    }
+    return mismatches;
+}
+
+int BlackPixels(const Picture& picture, const RECT& area)
+{
+    int black = 0;
+    for (int y = area.top; y < area.bottom; ++y) {
+        for (int x = area.left; x < area.right; ++x) black += picture.at(x, y) == kBlack;
+    }
+    return black;
+}
+
+// The frame control as painted, read back from its own device context on the dialog's thread
+// once every pending paint is done.
+Picture GrabFrame(Robot& r, HWND dialog)
+{
+    Picture picture;
+    r.OnUiThread([&] {
+        UpdateWindow(dialog);
+        HWND frame = GetDlgItem(dialog, kFrame);
+        RECT client{};
+        GetClientRect(frame, &client);
+        picture.width = client.right;
+        picture.height = client.bottom;
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), picture.width, -picture.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        HDC frameDc = GetDC(frame);
+        HDC memory = CreateCompatibleDC(frameDc);
+        HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ previous = SelectObject(memory, dib);
+        BitBlt(memory, 0, 0, picture.width, picture.height, frameDc, 0, 0, SRCCOPY);
+        GdiFlush();
+        const auto* xrgb = static_cast<const DWORD*>(bits);
+        for (int i = 0; i < picture.width * picture.height; ++i) picture.pixels.push_back(FromXrgb(xrgb[i]));
+        SelectObject(memory, previous);
+        DeleteObject(dib);
+        DeleteDC(memory);
+        ReleaseDC(frame, frameDc);
+    });
+    return picture;
+}
+
+class ImageAttachTest : public PluginTest {
+protected:
+    // The one attachment, decoded; fails the test when there is not exactly one.
+    Picture AttachedPicture(const std::string& expectedName)
+    {
+        const auto attachments = host::Attachments();
+        EXPECT_EQ(attachments.size(), 1u);
+        if (attachments.size() != 1) return {};
+        EXPECT_EQ(attachments[0].window, compose_);
+        EXPECT_EQ(attachments[0].path, hostTemp_ + expectedName);
+        EXPECT_TRUE(attachments[0].readable);
+        EXPECT_EQ(attachments[0].bytes.substr(0, 8), "\x89PNG\r\n\x1A\n");
+        return Decode(attachments[0].bytes, work_);
+    }
+
+    void ExpectPatternAttached(int width, int height, const std::string& name = dl::text::kDefaultImageName)
+    {
+        const Picture picture = AttachedPicture(name);
+        ASSERT_EQ(picture.width, width);
+        ASSERT_EQ(picture.height, height);
+        EXPECT_EQ(PatternMismatches(picture, 0, 0, width, height), 0);
+    }
+
+    // Runs the command with dialog 106 expected; `script` gets the dialog and ends it. Waiting
+    // for it to go keeps the robot's sweep from taking the closing dialog for an unexpected one.
+    void RunWithDialog(const std::function<void(Robot&, HWND)>& script)
+    {
+        PressCtrlShiftV([&](Robot& r) {
+            HWND dialog = r.WaitDialog(kDialogCaption);
+            script(r, dialog);
+            r.WaitGone(dialog);
+        });
+        ExpectRobotClean();
+    }
+
+    void ExpectBoxes(const std::vector<std::pair<HWND, std::string>>& expected, UINT icon)
+    {
+        const auto boxes = RecordedBoxes();
+        ASSERT_EQ(boxes.size(), expected.size());
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            EXPECT_EQ(boxes[i].owner, expected[i].first) << i;
+            EXPECT_EQ(boxes[i].text, expected[i].second) << i;
+            EXPECT_EQ(boxes[i].caption, dl::text::kPluginName) << i;
+            EXPECT_EQ(boxes[i].type, MB_OK | icon) << i;
+        }
+    }
+
+    void ExpectHostFolderEmpty() const { EXPECT_EQ(List(hostTemp_), std::vector<std::string>{}); }
+
+    DWORD ConfirmSetting() const
+    {
+        DWORD value = 0xDEAD;
+        ReadDword(kConfirmImage, value);
+        return value;
+    }
+
+    dl::GdiplusSession gdiplus_;  // for decoding what was attached
+};
+
+TEST_F(ImageAttachTest, ConfirmationOffAttachesThePatternAsImage1PngAndLeavesNothing)
+{
+    WriteDword(kConfirmImage, 0);
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(160, 120)));
+    PressCtrlShiftV();
+    ExpectRobotClean();
+    ExpectPatternAttached(160, 120);
+    EXPECT_TRUE(RecordedBoxes().empty());
+    ExpectHostFolderEmpty();
+}
+
+TEST_F(ImageAttachTest, DibOnlyClipboardAndBitmapWithTextAttachTheImage)
+{
+    WriteDword(kConfirmImage, 0);
+    // A bottom-up 24-bit DIB: the system offers CF_BITMAP made from it.
+    constexpr int kWidth = 50, kHeight = 30, kStride = (kWidth * 3 + 3) & ~3;
+    std::string pixels(kStride * kHeight, '\0');
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const COLORREF c = PatternColor(x, y);
+            char* p = &pixels[(kHeight - 1 - y) * kStride + x * 3];
+            p[0] = static_cast<char>(GetBValue(c));
+            p[1] = static_cast<char>(GetGValue(c));
+            p[2] = static_cast<char>(GetRValue(c));
+        }
+    }
+    const BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER), kWidth, kHeight, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(PutDib(header, pixels.data(), pixels.size()));
+    PressCtrlShiftV();
+    ExpectPatternAttached(kWidth, kHeight);
+
+    host::ClearAttachments();
+    ASSERT_TRUE(PutTextAndBitmap("not this text", MakePatternBitmap(40, 20)));
+    PressCtrlShiftV();
+    ExpectRobotClean();
+    ExpectPatternAttached(40, 20);
+    EXPECT_TRUE(RecordedBoxes().empty());
+    ExpectHostFolderEmpty();
+}
+
+TEST_F(ImageAttachTest, DialogOffersImage1PngAndLabelsTheFileThatIsAttached)
+{
+    WriteDword(kConfirmImage, 2);  // any nonzero value asks; OK then stores 1
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(160, 120)));
+    std::string name, label;
+    LRESULT limit = 0;
+    bool checked = true;
+    HWND owner = nullptr;
+    RunWithDialog([&](Robot& r, HWND dialog) {
+        name = r.Text(dialog, kNameEdit);
+        label = r.Text(dialog, kSizeLabel);
+        limit = r.Send(GetDlgItem(dialog, kNameEdit), EM_GETLIMITTEXT, 0, 0);
+        checked = r.IsChecked(dialog, kDoNotShow);
+        owner = GetWindow(dialog, GW_OWNER);
+        r.Click(dialog, IDOK);
+    });
+    EXPECT_EQ(name, "Image1.png");
+    EXPECT_EQ(limit, 259);
+    EXPECT_FALSE(checked);
+    EXPECT_EQ(owner, compose_);
+    ExpectPatternAttached(160, 120);
+    const auto attachments = host::Attachments();
+    ASSERT_EQ(attachments.size(), 1u);
+    const size_t bytes = attachments[0].bytes.size();
+    ASSERT_TRUE(bytes >= 1024 && bytes < 1024 * 1024) << bytes;
+    EXPECT_EQ(label, "160x120 [" + std::to_string(bytes / 1024) + "KB]");
+    EXPECT_EQ(ConfirmSetting(), 1u);
+    EXPECT_TRUE(RecordedBoxes().empty());
+    ExpectHostFolderEmpty();
+}
+
+TEST_F(ImageAttachTest, InvalidNameKeepsTheDialogAndPhotoJpgGetsThePngData)
+{
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(64, 48)));
+    HWND dialogSeen = nullptr;
+    std::string refusal;
+    bool stillOpen = false;
+    RunWithDialog([&](Robot& r, HWND dialog) {
+        dialogSeen = dialog;
+        r.SetText(dialog, kNameEdit, "a|b.png");
+        r.Click(dialog, IDOK);
+        refusal = r.DismissMessageBox();
+        stillOpen = IsWindowVisible(dialog) != FALSE;
+        r.SetText(dialog, kNameEdit, "photo.jpg");
+        r.Click(dialog, IDOK);
+    });
+    EXPECT_EQ(refusal, dl::text::kInvalidFileName);
+    EXPECT_TRUE(stillOpen);
+    ExpectBoxes({{dialogSeen, dl::text::kInvalidFileName}}, MB_ICONINFORMATION);
+    ExpectPatternAttached(64, 48, "photo.jpg");
+    ExpectHostFolderEmpty();
+}
+
+TEST_F(ImageAttachTest, CancelEscapeAndCloseBoxAttachNothingStoreNothingLeaveNothing)
+{
+    struct Ending {
+        std::function<void(Robot&, HWND)> end;
+        bool hinted;
+    };
+    const Ending endings[] = {
+        {[](Robot& r, HWND d) {
+             r.Click(d, kDoNotShow);  // checked, but only OK stores it
+             r.DismissMessageBox();
+             r.Click(d, IDCANCEL);
+         },
+         true},
+        {[](Robot& r, HWND d) { r.PressEscape(d); }, false},
+        {[](Robot& r, HWND d) { r.Close(d); }, false},
+    };
+    for (const Ending& ending : endings) {
+        ClearRecordedBoxes();
+        ASSERT_TRUE(PutBitmap(MakePatternBitmap(32, 32)));
+        HWND dialogSeen = nullptr;
+        RunWithDialog([&](Robot& r, HWND dialog) {  // opening again each time: the busy flag was cleared
+            dialogSeen = dialog;
+            ending.end(r, dialog);
+        });
+        EXPECT_TRUE(host::Attachments().empty());
+        EXPECT_EQ(ConfirmSetting(), 1u);
+        ExpectHostFolderEmpty();
+        if (ending.hinted) {
+            ExpectBoxes({{dialogSeen, dl::text::kHowToShowAgain}}, MB_ICONINFORMATION);
+        } else {
+            EXPECT_TRUE(RecordedBoxes().empty());
+        }
+    }
+}
+
+TEST_F(ImageAttachTest, CheckBoxHintsEachTimeItIsCheckedAndOkStoresZero)
+{
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(32, 32)));
+    HWND dialogSeen = nullptr;
+    std::vector<std::string> hints;
+    RunWithDialog([&](Robot& r, HWND dialog) {
+        dialogSeen = dialog;
+        r.Click(dialog, kDoNotShow);
+        hints.push_back(r.DismissMessageBox());
+        r.Click(dialog, kDoNotShow);  // unchecking says nothing
+        r.Click(dialog, kDoNotShow);
+        hints.push_back(r.DismissMessageBox());
+        r.Click(dialog, IDOK);
+    });
+    EXPECT_EQ(hints, std::vector<std::string>(2, dl::text::kHowToShowAgain));
+    ExpectBoxes({{dialogSeen, dl::text::kHowToShowAgain}, {dialogSeen, dl::text::kHowToShowAgain}},
+                MB_ICONINFORMATION);
+    EXPECT_EQ(ConfirmSetting(), 0u);
+
+    // The next image goes without the dialog: the robot would report one.
+    host::ClearAttachments();
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(20, 10)));
+    PressCtrlShiftV();
+    ExpectRobotClean();
+    ExpectPatternAttached(20, 10);
+}
+
+TEST_F(ImageAttachTest, SecondComposeWindowIsTurnedAwayWhileTheDialogIsOpen)
+{
+    HWND second = host::CreateComposeWindow();
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(48, 32)));
+    std::string warning;
+    RunWithDialog([&](Robot& r, HWND dialog) {
+        r.PressKeyIn(second, host::kKeyV, host::kModifierCtrl | host::kModifierShift);
+        warning = r.DismissMessageBox();
+        r.Click(dialog, IDOK);
+    });
+    EXPECT_EQ(warning, dl::text::kBusyImageOrText);
+    ExpectBoxes({{second, dl::text::kBusyImageOrText}}, MB_ICONWARNING);
+    ExpectPatternAttached(48, 32);  // from the first window only
+    ExpectHostFolderEmpty();        // the turned-away run's PNG is gone too
+    DestroyWindow(second);
+}
+
+TEST_F(ImageAttachTest, SameNamedFileInTheHostFolderIsLeftAloneAndReported)
+{
+    WriteDword(kConfirmImage, 0);
+    ASSERT_TRUE(WriteBytes(hostTemp_ + "Image1.png", "the host's own file"));
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(32, 32)));
+    std::string message;
+    PressCtrlShiftV([&](Robot& r) { message = r.DismissMessageBox(); });
+    ExpectRobotClean();
+    EXPECT_EQ(message, dl::text::kAttachFailed);
+    ExpectBoxes({{compose_, dl::text::kAttachFailed}}, MB_ICONERROR);
+    EXPECT_TRUE(host::Attachments().empty());
+    std::string content;
+    EXPECT_TRUE(ReadBytes(hostTemp_ + "Image1.png", content));
+    EXPECT_EQ(content, "the host's own file");
+    EXPECT_EQ(List(hostTemp_), std::vector<std::string>{"Image1.png"});
+}
+
+TEST_F(ImageAttachTest, PreviewIsCentredOnBlackUnscaledWhenSmallShrunkWhenWide)
+{
+    // Small: drawn pixel for pixel in the middle.
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(120, 80)));
+    Picture frame;
+    RunWithDialog([&](Robot& r, HWND dialog) {
+        frame = GrabFrame(r, dialog);
+        r.Click(dialog, IDCANCEL);
+    });
+    ASSERT_GT(frame.width, 120);
+    ASSERT_GT(frame.height, 80);
+    const int left = (frame.width - 120) / 2, top = (frame.height - 80) / 2;
+    EXPECT_EQ(PatternMismatches(frame, left, top, 120, 80), 0);
+    const int blackAround = BlackPixels(frame, {0, 0, frame.width, frame.height}) -
+                            BlackPixels(frame, {left, top, left + 120, top + 80});
+    EXPECT_EQ(blackAround, frame.width * frame.height - 120 * 80);
+
+    // Wide: full width, height in proportion, black bands above and below only.
+    ASSERT_TRUE(PutBitmap(MakePatternBitmap(2000, 200)));
+    RunWithDialog([&](Robot& r, HWND dialog) {
+        frame = GrabFrame(r, dialog);
+        r.Click(dialog, IDCANCEL);
+    });
+    const dl::PreviewPlacement place = dl::PlacePreview(2000, 200, frame.width, frame.height);
+    ASSERT_EQ(place.width, frame.width);
+    ASSERT_GT(place.y, 10);
+    const RECT above{0, 0, frame.width, place.y}, below{0, place.y + place.height, frame.width, frame.height};
+    EXPECT_EQ(BlackPixels(frame, above), frame.width * place.y);
+    EXPECT_EQ(BlackPixels(frame, below), frame.width * (frame.height - place.y - place.height));
+    const RECT image{1, place.y + 1, frame.width - 1, place.y + place.height - 1};
+    EXPECT_LT(BlackPixels(frame, image), (image.right - image.left) * (image.bottom - image.top) / 20);
+}
+
+// The helpers below the dialog, on files of known content.
+class ImageFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { folder_ = FreshFolder("image-files"); }
+    dl::GdiplusSession gdiplus_;
+    std::string folder_;
+};
+
+TEST_F(ImageFileTest, PngEncoderIsFoundByItsExactMimeTypeOnly)
+{
+    // GDI+'s built-in PNG encoder.
+    constexpr CLSID kPngEncoder = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+    CLSID clsid{};
+    EXPECT_GE(dl::FindEncoderClsid(L"image/png", &clsid), 0);
+    EXPECT_TRUE(IsEqualCLSID(clsid, kPngEncoder));
+    EXPECT_EQ(dl::FindEncoderClsid(L"image/PNG", &clsid), -1);
+    EXPECT_EQ(dl::FindEncoderClsid(L"image/x-none", &clsid), -1);
+}
+
+TEST_F(ImageFileTest, SaveImageAsPngWritesAJapanesePathAndFailsWithoutAFolder)
+{
+    dl::UniqueGpBitmap bitmap;
+    HBITMAP source = MakePatternBitmap(30, 20);
+    ASSERT_EQ(GdipCreateBitmapFromHBITMAP(source, nullptr, bitmap.put()), Gdiplus::Ok);
+    DeleteObject(source);
+    const std::string path = folder_ + "画像ソ表.png";
+    ASSERT_EQ(dl::SaveImageAsPng(path.c_str(), bitmap.get()), S_OK);
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(path, bytes));
+    const Picture picture = Decode(bytes, folder_);
+    ASSERT_EQ(picture.width, 30);
+    EXPECT_EQ(PatternMismatches(picture, 0, 0, 30, 20), 0);
+
+    const std::string nowhere = folder_ + "missing\\x.png";
+    EXPECT_EQ(dl::SaveImageAsPng(nowhere.c_str(), bitmap.get()), E_FAIL);
+    EXPECT_EQ(dl::SaveImageAsPng(path.c_str(), nullptr), E_FAIL);
+}
+
+TEST_F(ImageFileTest, SizeLabelTakesTheImagesPixelsAndTheFilesBytes)
+{
+    dl::UniqueGpBitmap bitmap;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(1024, 768, 0, PixelFormat24bppRGB, nullptr, bitmap.put()), Gdiplus::Ok);
+    char label[dl::kImageSizeLabelSize] = "unchanged";
+    const std::string path = folder_ + "staged.png";
+    for (const auto& [bytes, expected] : {std::pair<size_t, const char*>{150000, "1024x768 [146KB]"},
+                                          {1310720, "1024x768 [1.3MB]"},
+                                          {0, "1024x768 [1KB]"}}) {
+        ASSERT_TRUE(WriteBytes(path, std::string(bytes, 'x')));
+        ASSERT_EQ(dl::FormatImageSizeLabel(path.c_str(), bitmap.get(), label), S_OK);
+        EXPECT_STREQ(label, expected);
+    }
+    // A vanished staged file fails the label and is not created by asking.
+    const std::string gone = folder_ + "gone.png";
+    EXPECT_EQ(dl::FormatImageSizeLabel(gone.c_str(), bitmap.get(), label), E_FAIL);
+    EXPECT_FALSE(Exists(gone));
+}
+
+}  // namespace
