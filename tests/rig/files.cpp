@@ -1,5 +1,7 @@
 #include "tests/rig/files.h"
 
+#include "standins/host/host.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -60,19 +62,7 @@ bool WriteBytes(const std::string& path, const std::string& bytes)
     return ok;
 }
 
-bool ReadBytes(const std::string& path, std::string& bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bytes.clear();
-    char chunk[65536];
-    DWORD read = 0;
-    bool ok = true;
-    while ((ok = ReadFile(file, chunk, sizeof(chunk), &read, nullptr) != FALSE) && read > 0) bytes.append(chunk, read);
-    CloseHandle(file);
-    return ok;
-}
+bool ReadBytes(const std::string& path, std::string& bytes) { return host::ReadWholeFile(path, bytes); }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
