@@ -2,6 +2,7 @@
 // every dialog and message box captured and every attachment the host received written out.
 // With --hand it opens the stand-in host for a person to try instead.
 #include "common/texts.h"
+#include "common/win.h"
 #include "demo/screenshot.h"
 #include "registration.h"
 #include "standins/host/host.h"
@@ -145,20 +146,36 @@ std::string Tour::MakeUserFiles()
     return folder;
 }
 
+// A stand-in for a screenshot: a window-like picture with a title bar and some text.
 HBITMAP DemoImage()
 {
-    HBITMAP bitmap = rig::MakePatternBitmap(640, 400);
+    constexpr int kWidth = 640, kHeight = 400;
     HDC screen = GetDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kWidth, kHeight);
     HDC dc = CreateCompatibleDC(screen);
     HGDIOBJ old = SelectObject(dc, bitmap);
+    const auto fill = [dc](RECT r, COLORREF color) {
+        dl::UniqueGdiObject brush(CreateSolidBrush(color));
+        FillRect(dc, &r, static_cast<HBRUSH>(brush.get()));
+    };
+    fill({0, 0, kWidth, kHeight}, RGB(236, 240, 246));
+    fill({0, 0, kWidth, 36}, RGB(40, 90, 160));
+    fill({40, 80, 300, 340}, RGB(255, 255, 255));
+    fill({340, 80, 600, 200}, RGB(250, 210, 120));
+    fill({340, 220, 600, 340}, RGB(150, 200, 150));
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(255, 255, 255));
-    HFONT font = CreateFontA(48, 0, 0, 0, FW_BOLD, 0, 0, 0, SHIFTJIS_CHARSET, 0, 0, 0, 0, "MS Gothic");
-    HGDIOBJ oldFont = SelectObject(dc, font);
-    const char text[] = "Dropline スクリーンショット";
-    TextOutA(dc, 40, 170, text, sizeof(text) - 1);
+    dl::UniqueGdiObject font(CreateFontA(22, 0, 0, 0, FW_BOLD, 0, 0, 0, SHIFTJIS_CHARSET, 0, 0, 0, 0, "MS Gothic"));
+    HGDIOBJ oldFont = SelectObject(dc, font.get());
+    const auto write = [dc](int x, int y, COLORREF color, const char* text) {
+        SetTextColor(dc, color);
+        TextOutA(dc, x, y, text, lstrlenA(text));
+    };
+    write(12, 7, RGB(255, 255, 255), "売上報告 - 2026年11月");
+    write(60, 100, RGB(30, 30, 30), "今月の売上: 135万円");
+    write(60, 140, RGB(30, 30, 30), "前月比: +12%");
+    write(360, 130, RGB(30, 30, 30), "東京 72");
+    write(360, 270, RGB(30, 30, 30), "大阪 63");
     SelectObject(dc, oldFont);
-    DeleteObject(font);
     SelectObject(dc, old);
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);

@@ -1,9 +1,213 @@
 #include "zip/zip_archive.h"
 
+#include "attach/path_names.h"
+#include "common/hresult.h"
+#include "plugin/host_api.h"
+#include "zip/thread_wait.h"
+
+#include <shellapi.h>
+#include <shldisp.h>
+
+#include <cstring>
+#include <string>
+
 namespace dl {
 
-HRESULT WriteEmptyZip(const char*) { return E_NOTIMPL; }
+namespace {
 
-HRESULT AddToZipArchive(const char*, const char*) { return E_NOTIMPL; }
+// The end-of-central-directory record of an archive with no entries and no comment.
+constexpr BYTE kEmptyZipImage[22] = {0x50, 0x4B, 0x05, 0x06};
+
+constexpr int kGuidTextCapacity = 40;
+
+// The shell takes a list of paths, ended by an empty one; each buffer holds one path.
+using PathList = char[MAX_PATH];
+
+HRESULT FormatPathList(const char* path, PathList& list)
+{
+    // The path, its own zero and the list's closing zero must fit.
+    const std::size_t length = std::strlen(path);
+    if (length + 2 > MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    std::memset(list, 0, MAX_PATH);
+    std::memcpy(list, path, length);
+    return S_OK;
+}
+
+bool IsLinkedFolder(const WIN32_FIND_DATAA& entry)
+{
+    constexpr DWORD kLinkedFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    return (entry.dwFileAttributes & kLinkedFolder) == kLinkedFolder;
+}
+
+bool IsSelfOrParent(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+// Calls `visit` for each entry of the folder but "." and ".."; stops at the first failure.
+template <typename Visit>
+HRESULT ForEachEntry(const std::string& folder, Visit visit)
+{
+    WIN32_FIND_DATAA entry;
+    UniqueFind find(FindFirstFileA((folder + "\\*").c_str(), &entry));
+    if (!find) return E_FAIL;
+    do {
+        if (!IsSelfOrParent(entry.cFileName)) RETURN_IF_FAILED(visit(entry));
+    } while (FindNextFileA(find.get(), &entry));
+    return S_OK;
+}
+
+HRESULT LockFolderEntries(const std::string& folder, SourceLocks& locks)
+{
+    return ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) {
+        // A junction or link may lead back up the tree; what it points at is not part of the source.
+        if (IsLinkedFolder(entry)) return S_OK;
+        return LockSourceTree((folder + "\\" + entry.cFileName).c_str(), locks);
+    });
+}
+
+// A fresh folder named by a new GUID in the host's temporary folder, for the copy the shell packs.
+HRESULT CreatePackingFolder(std::string& folder)
+{
+    GUID id;
+    RETURN_IF_FAILED(CoCreateGuid(&id));
+    wchar_t text[kGuidTextCapacity];
+    if (StringFromGUID2(id, text, kGuidTextCapacity) == 0) return E_FAIL;
+    folder = Host().GetTempFolder();
+    for (const wchar_t* c = text; *c; ++c) folder += static_cast<char>(*c);  // digits, letters, braces
+    return HrFromBool(CreateDirectoryA(folder.c_str(), nullptr));
+}
+
+// Removes a tree of our own making (the shell's delete is several times slower). A linked folder
+// is removed as a link and never entered: what it points at is not ours. What cannot be removed
+// stays in the temporary folder, which the host cleans.
+void DeleteTree(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        // The copy keeps the source's attributes, and a read-only file refuses to go.
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ForEachEntry(path, [&](const WIN32_FIND_DATAA& entry) {
+            DeleteTree(path + "\\" + entry.cFileName);
+            return S_OK;
+        });
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+// A VT_BSTR holding the ANSI path in UTF-16; raises a COM error when it cannot be built.
+void PutPath(Variant& variant, const char* path)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (length == 0) throw ComError(HRESULT_FROM_WIN32(GetLastError()));
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(length - 1));
+    if (!text) throw ComError(E_OUTOFMEMORY);
+    MultiByteToWideChar(CP_ACP, 0, path, -1, text, length);
+    variant.get().vt = VT_BSTR;
+    variant.get().bstrVal = text;
+}
+
+HRESULT CreateShell(ComPtr<IShellDispatch>& shell)
+{
+    ComPtr<IUnknown> object;
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_Shell, nullptr, CLSCTX_ALL, IID_IUnknown, object.putVoid()));
+    RETURN_IF_FAILED(OleRun(object.get()));
+    return object->QueryInterface(IID_IShellDispatch, shell.putVoid());
+}
+
+HRESULT OpenArchiveFolder(IShellDispatch& shell, const char* archivePath, ComPtr<Folder>& archive)
+{
+    Variant path;
+    PutPath(path, archivePath);
+    RETURN_IF_FAILED(shell.NameSpace(path.get(), archive.put()));
+    if (!archive) throw ComError(E_POINTER);
+    return S_OK;
+}
+
+HRESULT RequestCopyInto(Folder& archive, const char* path)
+{
+    Variant item;
+    PutPath(item, path);
+    Variant options;
+    options.get().vt = VT_INT;
+    options.get().intVal = 0;
+    return archive.CopyHere(item.get(), options.get());
+}
+
+}  // namespace
+
+HRESULT WriteEmptyZip(const char* archivePath)
+{
+    UniqueFile file(CreateFileA(archivePath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return E_FAIL;
+    DWORD written = 0;
+    return HrFromBool(WriteFile(file.get(), kEmptyZipImage, sizeof(kEmptyZipImage), &written, nullptr));
+}
+
+HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath)
+{
+    // Held until the archive is complete; released on every road out, exceptions included.
+    SourceLocks locks;
+    RETURN_IF_FAILED(LockSourceTree(sourcePath, locks));
+    std::string packingFolder;
+    RETURN_IF_FAILED(CreatePackingFolder(packingFolder));
+    const std::string packingCopy = packingFolder + "\\" + LastPathComponent(sourcePath);
+    RETURN_IF_FAILED(CopyWithShell(sourcePath, packingCopy.c_str()));
+    // On failure the handler may still be reading the copy: it stays.
+    RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath));
+    ReleaseSourceLocks(locks);
+    DeleteTree(packingFolder);
+    return S_OK;
+}
+
+HRESULT LockSourceTree(const char* path, SourceLocks& locks)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return LockFolderEntries(path, locks);
+    UniqueFile file(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return E_FAIL;
+    locks.push_back(std::move(file));
+    return S_OK;
+}
+
+HRESULT ReleaseSourceLocks(SourceLocks& locks)
+{
+    for (UniqueFile& lock : locks) lock.reset();
+    locks.clear();
+    return S_OK;
+}
+
+HRESULT CopyWithShell(const char* source, const char* target)
+{
+    PathList from;
+    PathList to;
+    RETURN_IF_FAILED(FormatPathList(source, from));
+    RETURN_IF_FAILED(FormatPathList(target, to));
+    SHFILEOPSTRUCTA operation{};
+    operation.wFunc = FO_COPY;
+    operation.pFrom = from;
+    operation.pTo = to;
+    operation.fFlags = FOF_SIMPLEPROGRESS | FOF_NOCONFIRMMKDIR;
+    return SHFileOperationA(&operation) == 0 ? S_OK : E_FAIL;
+}
+
+HRESULT PackWithShell(const char* item, const char* archivePath)
+{
+    ThreadIdSet before;
+    ThreadIdSet after;
+    RETURN_IF_FAILED(SnapshotProcessThreads(before));
+    ComPtr<IShellDispatch> shell;
+    RETURN_IF_FAILED(CreateShell(shell));
+    ComPtr<Folder> archive;
+    RETURN_IF_FAILED(OpenArchiveFolder(*shell.get(), archivePath, archive));
+    RETURN_IF_FAILED(RequestCopyInto(*archive.get(), item));
+    RETURN_IF_FAILED(SnapshotProcessThreads(after));
+    return WaitForNewThreads(before, after);
+}
 
 }  // namespace dl

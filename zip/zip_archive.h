@@ -2,7 +2,11 @@
 // compression code of its own.
 #pragma once
 
+#include "common/win.h"
+
 #include <windows.h>
+
+#include <vector>
 
 namespace dl {
 
@@ -12,5 +16,25 @@ HRESULT WriteEmptyZip(const char* archivePath);
 // Adds one file or folder as one top-level entry; returns only when the archive is complete.
 // Besides failures it returns, it can raise an exception, which the attach command catches.
 HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath);
+
+// ---- The steps of AddToZipArchive ----
+
+// Files of a source tree held open for shared reading, so that nobody changes them while they are
+// packed.
+using SourceLocks = std::vector<UniqueFile>;
+
+// Opens every file under `path` (or the file itself) into `locks`. E_FAIL when a file cannot be
+// opened for shared reading or a folder cannot be listed; linked folders below `path` are not
+// entered.
+HRESULT LockSourceTree(const char* path, SourceLocks& locks);
+HRESULT ReleaseSourceLocks(SourceLocks& locks);
+
+// Copies a file or folder to `target` (which names the copy itself) with the shell's file copy.
+// Either path may be at most 258 bytes long; a longer one gives 0x8007007A and copies nothing.
+HRESULT CopyWithShell(const char* source, const char* target);
+
+// Has the shell's compressed-folder handler add `item` to the archive as one top-level entry, and
+// waits until the threads it started for that have ended. Raises as AddToZipArchive does.
+HRESULT PackWithShell(const char* item, const char* archivePath);
 
 }  // namespace dl

@@ -40,20 +40,6 @@ std::string DefaultTempFolder()
     return folder;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bytes.clear();
-    char chunk[65536];
-    DWORD read = 0;
-    bool ok = true;
-    while ((ok = ReadFile(file, chunk, sizeof(chunk), &read, nullptr) != FALSE) && read > 0) bytes.append(chunk, read);
-    CloseHandle(file);
-    return ok;
-}
-
 UINT ModifierState()
 {
     UINT state = 0;
@@ -190,6 +176,20 @@ HWND CreateHostWindow(const char* className, const char* title, HMENU menu, int 
 }
 
 }  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bytes.clear();
+    char chunk[65536];
+    DWORD read = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, chunk, sizeof(chunk), &read, nullptr) != FALSE) && read > 0) bytes.append(chunk, read);
+    CloseHandle(file);
+    return ok;
+}
 
 void SetVersion(const std::string& version)
 {

@@ -56,6 +56,9 @@ void SetVersion(const std::string& version);
 void SetTempFolder(const std::string& folder);
 std::string TempFolder();
 
+// Reads a whole file, sharing it with every other opener, as the host takes in an attachment.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
 std::vector<Attachment> Attachments();
 void ClearAttachments();
 std::vector<Command> Commands();

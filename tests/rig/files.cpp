@@ -1,10 +1,24 @@
 #include "tests/rig/files.h"
 
+#include "standins/host/host.h"
+
 #include <windows.h>
 
 #include <algorithm>
 
 namespace rig {
+
+namespace {
+
+// A backslash of its own at the end, not the trail byte of a double-byte character (表 is 95 5C).
+bool EndsWithBackslash(const std::string& path)
+{
+    if (path.empty()) return false;
+    const char* end = path.c_str() + path.size();
+    return CharPrevA(path.c_str(), end) == end - 1 && end[-1] == '\\';
+}
+
+}  // namespace
 
 std::string TempRoot()
 {
@@ -24,7 +38,7 @@ void DeleteTree(const std::string& path)
         return;
     }
     std::string folder = path;
-    if (folder.back() == '\\') folder.pop_back();
+    if (EndsWithBackslash(folder)) folder.pop_back();
     for (const std::string& name : List(folder)) DeleteTree(folder + "\\" + name);
     RemoveDirectoryA(folder.c_str());
 }
@@ -48,19 +62,7 @@ bool WriteBytes(const std::string& path, const std::string& bytes)
     return ok;
 }
 
-bool ReadBytes(const std::string& path, std::string& bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bytes.clear();
-    char chunk[65536];
-    DWORD read = 0;
-    bool ok = true;
-    while ((ok = ReadFile(file, chunk, sizeof(chunk), &read, nullptr) != FALSE) && read > 0) bytes.append(chunk, read);
-    CloseHandle(file);
-    return ok;
-}
+bool ReadBytes(const std::string& path, std::string& bytes) { return host::ReadWholeFile(path, bytes); }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -68,7 +70,7 @@ std::vector<std::string> List(const std::string& folder)
 {
     std::vector<std::string> names;
     std::string pattern = folder;
-    if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
+    if (!EndsWithBackslash(pattern)) pattern += '\\';
     pattern += '*';
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
@@ -86,7 +88,7 @@ std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& fol
 {
     std::vector<std::pair<std::string, std::string>> files;
     std::string base = folder;
-    if (base.back() != '\\') base += '\\';
+    if (!EndsWithBackslash(base)) base += '\\';
     for (const std::string& name : List(base)) {
         const std::string path = base + name;
         const DWORD attributes = GetFileAttributesA(path.c_str());

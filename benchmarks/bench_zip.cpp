@@ -1,0 +1,177 @@
+// How long packing a large folder takes, split into its parts, and how many handles it holds.
+//
+//   bench_zip.exe [files] [bytes per file] [runs]     (defaults: 1000 files of 100 KiB, 3 runs)
+//
+// Runs by hand under Wine, beside the stand-in DLL, e.g.
+//   tests/wine-run.sh $PWD/build/x64/bin/bench_zip.exe
+// It registers the stand-in for the shell's ZIP handler in the prefix, as the tests do.
+#include "common/win.h"
+#include "plugin/host_api.h"
+#include "standins/host/host.h"
+#include "tests/rig/files.h"
+#include "tests/rig/plugin_fixture.h"
+#include "tests/support/handle_count.h"
+#include "zip/zip_archive.h"
+
+#include "registration.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// `files` files of `size` bytes each, 100 to a subfolder, with content that does not compress.
+bool MakeSourceFolder(const std::string& root, int files, std::size_t size)
+{
+    CreateDirectoryA(root.c_str(), nullptr);
+    std::string bytes(size, '\0');
+    unsigned state = 1;
+    for (int i = 0; i < files; ++i) {
+        const std::string folder = root + "\\part" + std::to_string(i / 100);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        for (char& byte : bytes) {
+            state = state * 1103515245u + 12345u;
+            byte = static_cast<char>(state >> 16);
+        }
+        if (!rig::WriteBytes(folder + "\\file" + std::to_string(i) + ".bin", bytes)) return false;
+    }
+    return true;
+}
+
+// The highest number of open handles of this process while `work` runs.
+class PeakHandles {
+public:
+    explicit PeakHandles(const std::function<void()>& work)
+    {
+        baseline_ = rig::OpenHandleCount();
+        peak_ = baseline_;
+        std::thread sampler([this] {
+            while (!done_) {
+                peak_ = std::max(peak_.load(), rig::OpenHandleCount());
+                Sleep(1);
+            }
+        });
+        work();
+        done_ = true;
+        sampler.join();
+    }
+    std::size_t baseline() const { return baseline_; }
+    std::size_t peak() const { return peak_; }
+
+private:
+    std::size_t baseline_ = 0;
+    std::atomic<std::size_t> peak_{0};
+    std::atomic<bool> done_{false};
+};
+
+double Seconds(const std::function<HRESULT()>& work, HRESULT& result)
+{
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    result = work();
+    QueryPerformanceCounter(&end);
+    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void Check(const char* step, HRESULT result)
+{
+    if (FAILED(result)) std::printf("%s failed: 0x%08lX\n", step, static_cast<unsigned long>(result));
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int files = argc > 1 ? std::atoi(argv[1]) : 1000;
+    const std::size_t size = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 100 * 1024;
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+
+    if (!RegisterZipStandIn(rig::BesideExecutable("zipfolder_standin.dll").c_str())) {
+        std::fprintf(stderr, "cannot register the stand-in for the ZIP handler\n");
+        return 1;
+    }
+    dl::ComInit com(COINIT_MULTITHREADED);
+    const std::string base = rig::FreshFolder("dropline-bench");
+    const std::string hostTemp = base + "host\\";
+    host::SetTempFolder(hostTemp);
+    if (!dl::BindHostFunctions()) return 1;
+    const std::string source = base + "source";
+    if (!MakeSourceFolder(source, files, size)) {
+        std::fprintf(stderr, "cannot write the source folder\n");
+        return 1;
+    }
+    std::printf("source: %d files of %zu bytes (%.1f MB) in %d folders\n", files, size,
+                files * static_cast<double>(size) / 1e6, (files + 99) / 100);
+
+    std::vector<double> whole;
+    std::vector<double> copy;
+    std::vector<double> pack;
+    std::vector<double> lock;
+    for (int run = 0; run < runs; ++run) {
+        const std::string archive = hostTemp + "whole.zip";
+        HRESULT result = E_FAIL;
+        dl::WriteEmptyZip(archive.c_str());
+        whole.push_back(Seconds([&] { return dl::AddToZipArchive(source.c_str(), archive.c_str()); }, result));
+        Check("AddToZipArchive", result);
+
+        dl::SourceLocks locks;
+        lock.push_back(Seconds(
+            [&] {
+                const HRESULT locked = dl::LockSourceTree(source.c_str(), locks);
+                dl::ReleaseSourceLocks(locks);
+                return locked;
+            },
+            result));
+        Check("LockSourceTree", result);
+
+        const std::string target = base + "copy";
+        copy.push_back(Seconds([&] { return dl::CopyWithShell(source.c_str(), target.c_str()); }, result));
+        Check("CopyWithShell", result);
+
+        const std::string packed = hostTemp + "packed.zip";
+        dl::WriteEmptyZip(packed.c_str());
+        pack.push_back(Seconds([&] { return dl::PackWithShell(target.c_str(), packed.c_str()); }, result));
+        Check("PackWithShell", result);
+        rig::DeleteTree(target);
+        DeleteFileA(archive.c_str());
+        DeleteFileA(packed.c_str());
+    }
+
+    // Once more, watched: sampling the handle table slows everything down, so it is not timed.
+    const std::string archive = hostTemp + "watched.zip";
+    dl::WriteEmptyZip(archive.c_str());
+    const PeakHandles handles([&] { Check("AddToZipArchive", dl::AddToZipArchive(source.c_str(), archive.c_str())); });
+
+    auto print = [&](const char* what, const std::vector<double>& times) {
+        std::printf("%-34s median %6.2f s  (", what, Median(times));
+        for (std::size_t i = 0; i < times.size(); ++i) std::printf("%s%.2f", i ? ", " : "", times[i]);
+        std::printf(")\n");
+    };
+    print("AddToZipArchive, whole:", whole);
+    print("packing copy alone (CopyWithShell):", copy);
+    print("stand-in packing alone:", pack);
+    print("source locks alone:", lock);
+    std::printf("open handles: %zu before, peak %zu during AddToZipArchive (+%zu)\n", handles.baseline(),
+                handles.peak(), handles.peak() - handles.baseline());
+
+    rig::DeleteTree(base);
+    UnregisterZipStandIn();
+    return 0;
+}

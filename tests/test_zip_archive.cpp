@@ -1,0 +1,356 @@
+// Packing files and folders into archives: the empty archive, the source locks, the packing copy
+// and its path limits, and the whole packing through the stand-in for the shell's ZIP handler,
+// also when it misbehaves. The calls are made directly, as the file attachment makes them.
+#include "common/hresult.h"
+#include "common/win.h"
+#include "plugin/host_api.h"
+#include "standins/host/host.h"
+#include "tests/rig/files.h"
+#include "tests/rig/plugin_fixture.h"
+#include "tests/support/folder_link.h"
+#include "tests/support/handle_count.h"
+#include "tests/support/source_tree.h"
+#include "zip/thread_wait.h"
+#include "zip/zip_archive.h"
+
+#include "registration.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+namespace {
+
+const std::string kEmptyArchive = std::string("PK\x05\x06") + std::string(18, '\0');
+constexpr HRESULT kPathTooLong = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+
+std::string Bytes(const std::string& path)
+{
+    std::string bytes;
+    EXPECT_TRUE(rig::ReadBytes(path, bytes)) << path;
+    return bytes;
+}
+
+bool CanOpenForWriting(const std::string& path)
+{
+    dl::UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+}
+
+bool CanOpenForReading(const std::string& path)
+{
+    dl::UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+}
+
+// The registry form of a GUID: {8-4-4-4-12} upper-case hexadecimal digits.
+bool IsGuidText(const std::string& text)
+{
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}') return false;
+    for (std::size_t i = 1; i < 37; ++i) {
+        const bool hyphen = i == 9 || i == 14 || i == 19 || i == 24;
+        const char c = text[i];
+        if (hyphen ? c != '-' : !(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class ZipArchiveTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(dl::BindHostFunctions());
+        ASSERT_TRUE(RegisterZipStandIn(rig::BesideExecutable("zipfolder_standin.dll").c_str()));
+    }
+    static void TearDownTestSuite() { UnregisterZipStandIn(); }
+
+    void SetUp() override
+    {
+        hostTemp_ = rig::FreshFolder("zip-host-temp");
+        host::SetTempFolder(hostTemp_);
+        work_ = rig::FreshFolder("zip-user-files");
+        archive_ = hostTemp_ + "Files1.zip";
+        ASSERT_EQ(dl::WriteEmptyZip(archive_.c_str()), S_OK);
+    }
+
+    void TearDown() override { SetStandInMode(nullptr); }
+
+    // The stand-in reads its misbehaviour at every call.
+    static void SetStandInMode(const char* mode) { SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", mode); }
+
+    dropline::test::ZipReader Archive() const { return rig::ReadArchive(Bytes(archive_)); }
+
+    bool TreeCanBeWritten(const std::string& root) const
+    {
+        return std::all_of(tree_.files.begin(), tree_.files.end(), [&](const rig::SourceFile& file) {
+            return CanOpenForWriting(root + "\\" + file.relativePath);
+        });
+    }
+
+    // The source tree in the user's folder, as "<work>\<name>".
+    std::string MakeTree(const std::string& name = "docs")
+    {
+        const std::string root = work_ + name;
+        CreateDirectoryA(root.c_str(), nullptr);
+        tree_ = rig::MakeSourceTree(root);
+        return root;
+    }
+
+    // A file of exactly `length` bytes of path below `base` (which ends with a backslash).
+    static std::string FileWithPathLength(const std::string& base, std::size_t length, const std::string& bytes)
+    {
+        const std::string folder = base + std::string(120, 'd');
+        CreateDirectoryA(folder.c_str(), nullptr);
+        const std::string path = folder + "\\" + std::string(length - folder.size() - 1, 'f');
+        EXPECT_TRUE(rig::WriteBytes(path, bytes)) << path;
+        return path;
+    }
+
+    // Names in the host's temporary folder other than the archive.
+    std::vector<std::string> PackingFolders() const
+    {
+        std::vector<std::string> names = rig::List(hostTemp_);
+        names.erase(std::remove(names.begin(), names.end(), "Files1.zip"), names.end());
+        return names;
+    }
+
+    dl::ComInit com_{COINIT_MULTITHREADED};
+    std::string hostTemp_;
+    std::string work_;
+    std::string archive_;
+    rig::SourceTree tree_;
+};
+
+TEST_F(ZipArchiveTest, WriteEmptyZipLeavesExactlyTheEmptyArchive)
+{
+    EXPECT_EQ(Bytes(archive_), kEmptyArchive);
+
+    const std::string larger = hostTemp_ + "larger.zip";
+    ASSERT_TRUE(rig::WriteBytes(larger, std::string(5000, 'x')));
+    EXPECT_EQ(dl::WriteEmptyZip(larger.c_str()), S_OK);
+    EXPECT_EQ(Bytes(larger), kEmptyArchive);
+
+    EXPECT_EQ(dl::WriteEmptyZip((hostTemp_ + "missing\\a.zip").c_str()), E_FAIL);
+
+    // Held open elsewhere without sharing: cannot be replaced, stays as it was.
+    dl::UniqueFile holder(
+        CreateFileA(larger.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(dl::WriteEmptyZip(larger.c_str()), E_FAIL);
+    holder.reset();
+    EXPECT_EQ(Bytes(larger), kEmptyArchive);
+}
+
+TEST_F(ZipArchiveTest, LockedTreeCanBeReadButNotWrittenUntilReleased)
+{
+    const std::string root = MakeTree();
+    const std::size_t handles = rig::OpenHandleCount();
+
+    dl::SourceLocks locks;
+    ASSERT_EQ(dl::LockSourceTree(root.c_str(), locks), S_OK);
+    EXPECT_EQ(locks.size(), tree_.files.size()) << "one lock for each file, hidden and dot names included";
+    for (const rig::SourceFile& file : tree_.files) {
+        const std::string path = root + "\\" + file.relativePath;
+        EXPECT_TRUE(CanOpenForReading(path)) << path;
+        EXPECT_FALSE(CanOpenForWriting(path)) << path;
+    }
+
+    EXPECT_EQ(dl::ReleaseSourceLocks(locks), S_OK);
+    EXPECT_TRUE(locks.empty());
+    for (const rig::SourceFile& file : tree_.files) {
+        EXPECT_TRUE(CanOpenForWriting(root + "\\" + file.relativePath)) << file.relativePath;
+    }
+    EXPECT_EQ(rig::OpenHandleCount(), handles);
+
+    // A single file is locked by itself.
+    const std::string single = root + "\\readme.txt";
+    ASSERT_EQ(dl::LockSourceTree(single.c_str(), locks), S_OK);
+    EXPECT_EQ(locks.size(), 1u);
+    EXPECT_FALSE(CanOpenForWriting(single));
+    dl::ReleaseSourceLocks(locks);
+}
+
+TEST_F(ZipArchiveTest, FileOpenForWritingElsewhereFailsAndReleasesEveryLock)
+{
+    const std::string root = MakeTree();
+    const std::string busy = root + "\\sub\\deeper\\note.txt";
+    const std::size_t handles = rig::OpenHandleCount();
+    {
+        dl::UniqueFile writer(CreateFileA(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(writer);
+        EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), E_FAIL);
+        EXPECT_EQ(rig::OpenHandleCount(), handles + 1) << "only the writer's handle";
+    }
+    EXPECT_EQ(Bytes(archive_), kEmptyArchive);
+    EXPECT_TRUE(PackingFolders().empty());
+    for (const rig::SourceFile& file : tree_.files) {
+        EXPECT_TRUE(CanOpenForWriting(root + "\\" + file.relativePath)) << file.relativePath;
+    }
+}
+
+TEST_F(ZipArchiveTest, MissingSourceFailsBeforeAnythingIsCreated)
+{
+    EXPECT_EQ(dl::AddToZipArchive((work_ + "gone").c_str(), archive_.c_str()), E_FAIL);
+    EXPECT_EQ(dl::AddToZipArchive((work_ + "gone\\file.txt").c_str(), archive_.c_str()), E_FAIL);
+    EXPECT_TRUE(PackingFolders().empty());
+    EXPECT_EQ(Bytes(archive_), kEmptyArchive);
+}
+
+TEST_F(ZipArchiveTest, LinkedFolderInsideTheSourceIsNotEntered)
+{
+    const std::string root = MakeTree();
+    // A link back to the tree's own root: followed, the walk would never end.
+    if (!rig::MakeFolderLink(root + "\\sub\\loop", root)) GTEST_SKIP() << "no linked folders on this system";
+
+    dl::SourceLocks locks;
+    EXPECT_EQ(dl::LockSourceTree(root.c_str(), locks), S_OK);
+    EXPECT_EQ(locks.size(), tree_.files.size());
+    dl::ReleaseSourceLocks(locks);
+    EXPECT_TRUE(rig::RemoveFolderLink(root + "\\sub\\loop"));
+}
+
+TEST_F(ZipArchiveTest, TooLongPathsFailTheCopyAndLeaveAnEmptyPackingFolder)
+{
+    // The source path itself.
+    const std::string source259 = FileWithPathLength(work_, 259, "x");
+    EXPECT_EQ(dl::AddToZipArchive(source259.c_str(), archive_.c_str()), kPathTooLong);
+    std::vector<std::string> folders = PackingFolders();
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_TRUE(IsGuidText(folders[0])) << folders[0];
+    EXPECT_TRUE(rig::List(hostTemp_ + folders[0]).empty());
+
+    // The packing copy's: the temporary folder, the GUID folder, a backslash and the source's name.
+    rig::DeleteTree(hostTemp_ + folders[0]);
+    const std::string name(259 - hostTemp_.size() - 39, 'n');
+    ASSERT_TRUE(rig::WriteBytes(work_ + name, "x"));
+    EXPECT_EQ(dl::AddToZipArchive((work_ + name).c_str(), archive_.c_str()), kPathTooLong);
+    folders = PackingFolders();
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_TRUE(rig::List(hostTemp_ + folders[0]).empty());
+    EXPECT_EQ(Bytes(archive_), kEmptyArchive);
+}
+
+// ---- Through the stand-in for the shell's ZIP handler ----
+
+TEST_F(ZipArchiveTest, FileBecomesOneEntryNamedLikeIt)
+{
+    // Read-only, as is its packing copy, which must go all the same.
+    const std::string file = work_ + "report.txt";
+    ASSERT_TRUE(rig::WriteBytes(file, "123456789"));
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    EXPECT_EQ(dl::AddToZipArchive(file.c_str(), archive_.c_str()), S_OK);
+    const auto archive = Archive();
+    ASSERT_EQ(archive.names(), std::vector<std::string>{"report.txt"});
+    std::string data;
+    std::string error;
+    EXPECT_TRUE(archive.Extract(archive.entries()[0], &data, &error)) << error;
+    EXPECT_EQ(data, "123456789");
+    EXPECT_TRUE(PackingFolders().empty()) << "the packing copy is removed once the archive is complete";
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(CanOpenForWriting(file)) << "the lock is released";
+}
+
+TEST_F(ZipArchiveTest, FolderBecomesOneEntryWithItsWholeTreeAndStaysUntouched)
+{
+    const std::string root = MakeTree();
+    const auto before = rig::Snapshot(work_);
+
+    EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), S_OK);
+    rig::ExpectTreeInArchive(Archive(), "docs", tree_);
+    EXPECT_TRUE(rig::Snapshot(work_) == before);
+    EXPECT_TRUE(GetFileAttributesA((root + "\\hidden.dat").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(TreeCanBeWritten(root));
+    EXPECT_TRUE(PackingFolders().empty());
+}
+
+TEST_F(ZipArchiveTest, SourcesAddedOneAfterAnotherAreTopLevelEntriesInCallOrder)
+{
+    const std::string root = MakeTree("表");
+    const std::string file = work_ + "ソ.txt";
+    ASSERT_TRUE(rig::WriteBytes(file, "so"));
+
+    EXPECT_EQ(dl::AddToZipArchive(file.c_str(), archive_.c_str()), S_OK);
+    EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), S_OK);
+    const auto archive = Archive();
+    ASSERT_FALSE(archive.entries().empty());
+    EXPECT_EQ(archive.names()[0], "ソ.txt");
+    EXPECT_EQ(archive.names().size(), 1 + 1 + tree_.folders.size() + tree_.files.size());
+    rig::ExpectTreeInArchive(archive, "表", tree_);
+}
+
+TEST_F(ZipArchiveTest, PathsOf258BytesArePacked)
+{
+    const std::string source258 = FileWithPathLength(work_, 258, "long source");
+    const std::string name(258 - hostTemp_.size() - 39, 'n');
+    ASSERT_TRUE(rig::WriteBytes(work_ + name, "long copy"));
+
+    EXPECT_EQ(dl::AddToZipArchive(source258.c_str(), archive_.c_str()), S_OK);
+    EXPECT_EQ(dl::AddToZipArchive((work_ + name).c_str(), archive_.c_str()), S_OK);
+    EXPECT_EQ(Archive().names(), (std::vector<std::string>{source258.substr(source258.rfind('\\') + 1), name}));
+}
+
+TEST_F(ZipArchiveTest, HandlerFailuresReleaseTheLocksAndLeaveThePackingCopy)
+{
+    const std::string root = MakeTree();
+
+    // No Folder for the archive: the COM error for a missing object.
+    SetStandInMode("nofolder");
+    try {
+        dl::AddToZipArchive(root.c_str(), archive_.c_str());
+        ADD_FAILURE() << "no error raised";
+    } catch (const dl::ComError& error) {
+        EXPECT_EQ(error.code(), E_POINTER);
+    }
+    EXPECT_TRUE(TreeCanBeWritten(root));
+
+    // The add request refused.
+    SetStandInMode("copyfail");
+    EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), E_ACCESSDENIED);
+    EXPECT_TRUE(TreeCanBeWritten(root));
+
+    EXPECT_EQ(Bytes(archive_), kEmptyArchive);
+    // The handler may still be reading a copy when it fails: both copies stay, whole.
+    const std::vector<std::string> folders = PackingFolders();
+    ASSERT_EQ(folders.size(), 2u);
+    for (const std::string& folder : folders) {
+        EXPECT_TRUE(rig::Snapshot(hostTemp_ + folder + "\\docs") == rig::Snapshot(root)) << folder;
+    }
+}
+
+TEST_F(ZipArchiveTest, NoNewThreadOrTooManyRaiseWithTheLocksReleased)
+{
+    const std::string root = MakeTree();
+    for (const char* mode : {"sync", "twelve"}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(dl::WriteEmptyZip(archive_.c_str()), S_OK);
+        SetStandInMode(mode);
+        EXPECT_THROW(dl::AddToZipArchive(root.c_str(), archive_.c_str()), dl::ThreadLimitExceeded);
+        EXPECT_TRUE(TreeCanBeWritten(root));
+        // The handler still finishes on its own; let it before the archive is written again.
+        for (int i = 0; i < 100 && Archive().names().empty(); ++i) Sleep(50);
+        rig::ExpectTreeInArchive(Archive(), "docs", tree_);
+    }
+}
+
+TEST_F(ZipArchiveTest, ReturnsOnlyOnceASlowHandlerHasFinished)
+{
+    const std::string root = MakeTree();
+    SetStandInMode("slow");
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", "700");
+    const ULONGLONG begin = GetTickCount64();
+
+    EXPECT_EQ(dl::AddToZipArchive(root.c_str(), archive_.c_str()), S_OK);
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", nullptr);
+    EXPECT_GE(GetTickCount64() - begin, 650u);
+    rig::ExpectTreeInArchive(Archive(), "docs", tree_);
+}
+
+}  // namespace

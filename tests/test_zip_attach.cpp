@@ -1,0 +1,160 @@
+// Folders attached through the command as archives, packed by the stand-in for the shell's ZIP
+// handler: what the host receives, what is left behind, and the one failure message.
+#include "common/texts.h"
+#include "common/win.h"
+#include "tests/rig/plugin_fixture.h"
+#include "tests/support/source_tree.h"
+#include "zip/thread_wait.h"
+
+#include "registration.h"
+
+using namespace rig;
+namespace text = dl::text;
+
+namespace {
+
+constexpr char kCaption[] = "Orvel!ドロップラインプラグイン - 添付するファイル・フォルダを確認してください";
+constexpr int kName = 1012;
+
+// Threads the handler left running finish on their own; this waits for them (a few seconds at most).
+void WaitUntilOnly(const dl::ThreadIdSet& threads)
+{
+    for (int i = 0; i < 100; ++i) {
+        dl::ThreadIdSet now;
+        dl::SnapshotProcessThreads(now);
+        if (now.size() <= threads.size()) return;
+        Sleep(50);
+    }
+}
+
+class ZipAttachTest : public PluginTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RegisterZipStandIn(BesideExecutable("zipfolder_standin.dll").c_str()));
+    }
+    static void TearDownTestSuite() { UnregisterZipStandIn(); }
+
+    void SetUp() override
+    {
+        PluginTest::SetUp();
+        docs_ = work_ + "docs";
+        WriteDword("DLConfirmFile", 0);
+        ASSERT_TRUE(WriteBytes(work_ + "a.txt", "file a"));
+        ASSERT_TRUE(WriteBytes(work_ + "b.txt", "file b"));
+        CreateDirectoryA(docs_.c_str(), nullptr);
+        tree_ = MakeSourceTree(docs_);
+    }
+
+    void TearDown() override
+    {
+        SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", nullptr);
+        PluginTest::TearDown();
+    }
+
+    // Runs the command over the file list; what the host received, all for our window.
+    std::vector<host::Attachment> Attach(const std::vector<std::string>& files, const Robot::Script& script = nullptr)
+    {
+        host::ClearAttachments();
+        ClearRecordedBoxes();
+        EXPECT_TRUE(PutFiles(files));
+        PressCtrlShiftV(script);
+        ExpectRobotClean();
+        const std::vector<host::Attachment> attachments = host::Attachments();
+        for (const host::Attachment& attachment : attachments) EXPECT_EQ(attachment.window, compose_);
+        return attachments;
+    }
+
+    void ExpectOneFailureMessage()
+    {
+        const std::vector<RecordedBox> boxes = RecordedBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, compose_);
+        EXPECT_EQ(boxes[0].text, text::kAttachFailed);
+        EXPECT_EQ(boxes[0].caption, text::kPluginName);
+        EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    }
+
+    bool TreeCanBeWritten() const
+    {
+        for (const SourceFile& file : tree_.files) {
+            const dl::UniqueFile handle(CreateFileA((docs_ + "\\" + file.relativePath).c_str(), GENERIC_WRITE, 0,
+                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!handle) return false;
+        }
+        return true;
+    }
+
+    std::string docs_;
+    SourceTree tree_;
+};
+
+TEST_F(ZipAttachTest, SeparateModeAttachesFilesWhereTheyLieAndTheFolderAsItsArchive)
+{
+    const auto before = Snapshot(work_);
+    const auto attachments = Attach({work_ + "a.txt", docs_, work_ + "b.txt"});
+
+    ASSERT_EQ(attachments.size(), 3u);
+    EXPECT_EQ(attachments[0].path, work_ + "a.txt");
+    EXPECT_EQ(attachments[1].path, hostTemp_ + "docs.zip");
+    EXPECT_EQ(attachments[2].path, work_ + "b.txt");
+    ASSERT_TRUE(attachments[1].readable);
+    const auto archive = ReadArchive(attachments[1].bytes);
+    EXPECT_EQ(archive.names().size(), 1 + tree_.folders.size() + tree_.files.size());
+    ExpectTreeInArchive(archive, "docs", tree_);
+
+    EXPECT_TRUE(RecordedBoxes().empty());
+    EXPECT_TRUE(List(hostTemp_).empty()) << "neither the archive nor the packing copy is left behind";
+    EXPECT_TRUE(Snapshot(work_) == before);
+    EXPECT_TRUE(TreeCanBeWritten());
+}
+
+TEST_F(ZipAttachTest, OneArchiveModePacksEverythingUnderTheNameFromTheDialog)
+{
+    WriteDword("DLConfirmFile", 1);
+    WriteDword("DLAttachFileSeparately", 0);
+    const auto attachments = Attach({work_ + "a.txt", docs_}, [](Robot& r) {
+        HWND dialog = r.WaitDialog(kCaption);
+        r.SetText(dialog, kName, "まとめ.zip");
+        r.Click(dialog, IDOK);
+    });
+
+    ASSERT_EQ(attachments.size(), 1u);
+    EXPECT_EQ(attachments[0].path, hostTemp_ + "まとめ.zip");
+    const auto archive = ReadArchive(attachments[0].bytes);
+    ASSERT_FALSE(archive.entries().empty());
+    EXPECT_EQ(archive.names()[0], "a.txt");
+    EXPECT_EQ(archive.names().size(), 2 + tree_.folders.size() + tree_.files.size());
+    ExpectTreeInArchive(archive, "docs", tree_);
+    EXPECT_TRUE(List(hostTemp_).empty());
+}
+
+TEST_F(ZipAttachTest, FolderWhoseArchiveCannotBeCreatedStopsWithTheFilesBeforeItAttached)
+{
+    // A folder already has the archive's name.
+    ASSERT_TRUE(CreateDirectoryA((hostTemp_ + "docs.zip").c_str(), nullptr));
+    const auto attachments = Attach({work_ + "a.txt", docs_, work_ + "b.txt"}, [](Robot& r) { r.DismissMessageBox(); });
+
+    ASSERT_EQ(attachments.size(), 1u);
+    EXPECT_EQ(attachments[0].path, work_ + "a.txt");
+    ExpectOneFailureMessage();
+    EXPECT_EQ(List(hostTemp_), std::vector<std::string>{"docs.zip"}) << "no packing was started";
+}
+
+TEST_F(ZipAttachTest, MisbehavingHandlerGivesOneFailureMessageAndReleasesTheFolder)
+{
+    for (const char* mode : {"nofolder", "copyfail", "sync", "twelve"}) {
+        SCOPED_TRACE(mode);
+        SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", mode);
+        dl::ThreadIdSet before;
+        ASSERT_EQ(dl::SnapshotProcessThreads(before), S_OK);
+
+        EXPECT_TRUE(Attach({docs_}, [](Robot& r) { r.DismissMessageBox(); }).empty());
+        ExpectOneFailureMessage();
+        EXPECT_TRUE(TreeCanBeWritten());
+
+        WaitUntilOnly(before);
+    }
+}
+
+}  // namespace

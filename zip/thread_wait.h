@@ -1,0 +1,32 @@
+// Waiting for work that the shell does on threads it starts inside our process: the only sign
+// that such work is done is that those threads have ended.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <set>
+#include <stdexcept>
+
+namespace dl {
+
+using ThreadIdSet = std::set<DWORD>;
+
+// More new threads than this, or none at all, means the request did not go as expected.
+constexpr std::size_t kThreadMax = 10;
+
+class ThreadLimitExceeded : public std::runtime_error {
+public:
+    ThreadLimitExceeded() : std::runtime_error("Exceed THREAD_MAX") {}
+};
+
+// Adds the ids of the process's current threads. E_FAIL when no snapshot can be taken, or when it
+// does not even hold the calling thread: a wait based on such a list would take in old threads.
+HRESULT SnapshotProcessThreads(ThreadIdSet& threads);
+
+// Blocks until every thread in `after` but not in `before` has ended; returns S_OK. Raises
+// ThreadLimitExceeded, after closing what it opened, when no thread is new or kThreadMax or more
+// are. The calling thread is never waited on.
+HRESULT WaitForNewThreads(const ThreadIdSet& before, const ThreadIdSet& after);
+
+}  // namespace dl
