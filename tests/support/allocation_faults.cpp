@@ -1,7 +1,5 @@
 #include "tests/support/allocation_faults.h"
 
-#include "tests/support/import_patch.h"
-
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
@@ -70,14 +68,40 @@ const Replacement kReplacements[] = {
     {"free", reinterpret_cast<void*>(&PluginFree)},
 };
 
+// The plug-in's import slot of a C runtime function, found by its name.
+ULONG_PTR* ImportSlot(BYTE* base, const IMAGE_IMPORT_DESCRIPTOR& library, const char* function)
+{
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library.OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library.FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+        const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+        if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), function) == 0) return &slots->u1.Function;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool InstallAllocationFaults(HMODULE plugin)
 {
-    for (const Replacement& replacement : kReplacements) {
-        if (!ReplaceImport(plugin, "msvcrt.dll", replacement.name, replacement.function)) return false;
+    auto* base = reinterpret_cast<BYTE*>(plugin);
+    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD importsAt = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    int replaced = 0;
+    for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + importsAt); library->Name; ++library) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + library->Name), "msvcrt.dll") != 0) continue;
+        for (const Replacement& replacement : kReplacements) {
+            ULONG_PTR* slot = ImportSlot(base, *library, replacement.name);
+            if (!slot) continue;
+            DWORD protection = 0;
+            VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
+            *slot = reinterpret_cast<ULONG_PTR>(replacement.function);
+            VirtualProtect(slot, sizeof(*slot), protection, &protection);
+            ++replaced;
+        }
     }
-    return true;
+    return replaced == static_cast<int>(std::size(kReplacements));
 }
 
 void FailNextAllocation() { g_failNext = true; }

@@ -1,6 +1,6 @@
 #include "tests/support/clipboard_race.h"
 
-#include "tests/support/import_patch.h"
+#include "tests/rig/import_hook.h"
 
 #include <utility>
 
@@ -41,7 +41,8 @@ DWORD WINAPI HoldClipboard(void* parameter)
 
 bool InstallClipboardRace(HMODULE plugin)
 {
-    return ReplaceImport(plugin, "user32.dll", "OpenClipboard", reinterpret_cast<void*>(&RacingOpenClipboard));
+    return ReplaceImport(plugin, "user32.dll", "OpenClipboard", reinterpret_cast<FARPROC>(&RacingOpenClipboard)) !=
+           nullptr;
 }
 
 void ChangeClipboardBeforeNextOpen(std::function<void()> change) { g_change = std::move(change); }

@@ -1,5 +1,7 @@
 #include "tests/support/resource_counts.h"
 
+#include "tests/support/handle_count.h"
+
 #include <windows.h>
 #include <psapi.h>
 
@@ -12,26 +14,10 @@ namespace {
 
 constexpr int kTen = 10;
 constexpr long long kMegabyte = 1 << 20;
-constexpr ULONG kSystemHandleInformation = 16;
-constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 // USER handle values: even numbers from 0x20 up, their low word enough inside the process.
 constexpr ULONG_PTR kFirstUserHandle = 0x20, kLastUserHandle = 0xFFEF;
 constexpr ULONG_PTR kLastGdiHandle = 0xFFFF;
 
-// The system's handle list, as the platform reports it.
-struct HandleEntry {
-    ULONG ownerProcess;
-    BYTE objectType;
-    BYTE flags;
-    USHORT value;
-    void* object;
-    ULONG access;
-};
-struct HandleList {
-    ULONG count;
-    HandleEntry entries[1];
-};
-using QuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
 using CursorFrameInfo = HCURSOR(WINAPI*)(HCURSOR, DWORD, DWORD, DWORD*, DWORD*);
 
 using Count = std::function<long long()>;
@@ -51,25 +37,6 @@ long long SystemPrivateBytes()
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
     return static_cast<long long>(memory.PrivateUsage);
-}
-
-long long ListedHandles()
-{
-    static const auto query = reinterpret_cast<QuerySystemInformation>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
-    if (!query) return 0;
-    std::vector<BYTE> buffer(1 << 20);
-    ULONG needed = 0;
-    LONG status = 0;
-    while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
-           kInfoLengthMismatch) {
-        buffer.resize(buffer.size() * 2);
-    }
-    if (status != 0) return 0;
-    const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
-    long long mine = 0;
-    for (ULONG i = 0; i < list->count; ++i) mine += list->entries[i].ownerProcess == GetCurrentProcessId();
-    return mine;
 }
 
 long long ProbedGdiObjects()
@@ -209,7 +176,8 @@ const std::vector<Kind>& Kinds()
 {
     static const std::vector<Kind> kinds = {
         {Counter::kKernelHandles, "kernel handles", "GetProcessHandleCount", SystemHandleCount,
-         "own entries of NtQuerySystemInformation(SystemHandleInformation)", ListedHandles, kTen, TenEvents},
+         "own entries of NtQuerySystemInformation(SystemHandleInformation)",
+         [] { return static_cast<long long>(OpenHandleCount()); }, kTen, TenEvents},
         {Counter::kGdiObjects, "GDI objects", "GetGuiResources(GR_GDIOBJECTS)", [] { return SystemGuiCount(GR_GDIOBJECTS); },
          "handle values that GetObjectType recognises", ProbedGdiObjects, kTen, TenBrushes},
         {Counter::kUserObjects, "USER objects", "GetGuiResources(GR_USEROBJECTS)",
