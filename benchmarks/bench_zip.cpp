@@ -142,8 +142,8 @@ int main(int argc, char** argv)
         Check("LockSourceTree", result);
 
         const std::string target = base + "copy";
-        copy.push_back(Seconds([&] { return dl::CopyWithShell(source.c_str(), target.c_str()); }, result));
-        Check("CopyWithShell", result);
+        copy.push_back(Seconds([&] { return dl::CopySourceTree(source.c_str(), target.c_str()); }, result));
+        Check("CopySourceTree", result);
 
         const std::string packed = hostTemp + "packed.zip";
         dl::WriteEmptyZip(packed.c_str());
@@ -165,7 +165,7 @@ int main(int argc, char** argv)
         std::printf(")\n");
     };
     print("AddToZipArchive, whole:", whole);
-    print("packing copy alone (CopyWithShell):", copy);
+    print("packing copy alone (CopySourceTree):", copy);
     print("stand-in packing alone:", pack);
     print("source locks alone:", lock);
     std::printf("open handles: %zu before, peak %zu during AddToZipArchive (+%zu)\n", handles.baseline(),

@@ -5,7 +5,6 @@
 #include "plugin/host_api.h"
 #include "zip/thread_wait.h"
 
-#include <shellapi.h>
 #include <shldisp.h>
 
 #include <cstring>
@@ -20,16 +19,11 @@ constexpr BYTE kEmptyZipImage[22] = {0x50, 0x4B, 0x05, 0x06};
 
 constexpr int kGuidTextCapacity = 40;
 
-// The shell takes a list of paths, ended by an empty one; each buffer holds one path.
-using PathList = char[MAX_PATH];
-
-HRESULT FormatPathList(const char* path, PathList& list)
+// The packing copy keeps the limit of the shell's file copy, whose path lists held at most a
+// path, its zero and the list's closing zero in MAX_PATH bytes.
+HRESULT CheckCopyPathLength(const char* path)
 {
-    // The path, its own zero and the list's closing zero must fit.
-    const std::size_t length = std::strlen(path);
-    if (length + 2 > MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    std::memset(list, 0, MAX_PATH);
-    std::memcpy(list, path, length);
+    if (std::strlen(path) + 2 > MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     return S_OK;
 }
 
@@ -60,6 +54,20 @@ HRESULT LockFolderEntries(const std::string& folder, SourceLocks& locks)
         // A junction or link may lead back up the tree; what it points at is not part of the source.
         if (IsLinkedFolder(entry)) return S_OK;
         return LockSourceTree((folder + "\\" + entry.cFileName).c_str(), locks);
+    });
+}
+
+// Files are copied with their attributes and times, folders made anew with theirs; linked folders
+// are left out like in the lock walk.
+HRESULT CopyTree(const std::string& source, const std::string& target)
+{
+    const DWORD attributes = GetFileAttributesA(source.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return HrFromBool(CopyFileA(source.c_str(), target.c_str(), TRUE));
+    RETURN_IF_FAILED(HrFromBool(CreateDirectoryExA(source.c_str(), target.c_str(), nullptr)));
+    return ForEachEntry(source, [&](const WIN32_FIND_DATAA& entry) {
+        if (IsLinkedFolder(entry)) return S_OK;
+        return CopyTree(source + "\\" + entry.cFileName, target + "\\" + entry.cFileName);
     });
 }
 
@@ -155,7 +163,7 @@ HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath)
     std::string packingFolder;
     RETURN_IF_FAILED(CreatePackingFolder(packingFolder));
     const std::string packingCopy = packingFolder + "\\" + LastPathComponent(sourcePath);
-    RETURN_IF_FAILED(CopyWithShell(sourcePath, packingCopy.c_str()));
+    RETURN_IF_FAILED(CopySourceTree(sourcePath, packingCopy.c_str()));
     // On failure the handler may still be reading the copy: it stays.
     RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath));
     ReleaseSourceLocks(locks);
@@ -182,18 +190,11 @@ HRESULT ReleaseSourceLocks(SourceLocks& locks)
     return S_OK;
 }
 
-HRESULT CopyWithShell(const char* source, const char* target)
+HRESULT CopySourceTree(const char* source, const char* target)
 {
-    PathList from;
-    PathList to;
-    RETURN_IF_FAILED(FormatPathList(source, from));
-    RETURN_IF_FAILED(FormatPathList(target, to));
-    SHFILEOPSTRUCTA operation{};
-    operation.wFunc = FO_COPY;
-    operation.pFrom = from;
-    operation.pTo = to;
-    operation.fFlags = FOF_SIMPLEPROGRESS | FOF_NOCONFIRMMKDIR;
-    return SHFileOperationA(&operation) == 0 ? S_OK : E_FAIL;
+    RETURN_IF_FAILED(CheckCopyPathLength(source));
+    RETURN_IF_FAILED(CheckCopyPathLength(target));
+    return CopyTree(source, target);
 }
 
 HRESULT PackWithShell(const char* item, const char* archivePath)

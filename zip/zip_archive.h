@@ -29,9 +29,12 @@ using SourceLocks = std::vector<UniqueFile>;
 HRESULT LockSourceTree(const char* path, SourceLocks& locks);
 HRESULT ReleaseSourceLocks(SourceLocks& locks);
 
-// Copies a file or folder to `target` (which names the copy itself) with the shell's file copy.
-// Either path may be at most 258 bytes long; a longer one gives 0x8007007A and copies nothing.
-HRESULT CopyWithShell(const char* source, const char* target);
+// Copies a file or folder to `target` (which names the copy itself), leaving out the linked
+// folders below it as the lock walk does: the shell's own copy would follow a link back up the
+// tree again and again until the path limit, and the archive would hold the folder many times
+// over. Either path may be at most 258 bytes long; a longer one gives 0x8007007A and copies
+// nothing. A failure part-way leaves what was copied so far.
+HRESULT CopySourceTree(const char* source, const char* target);
 
 // Has the shell's compressed-folder handler add `item` to the archive as one top-level entry, and
 // waits until the threads it started for that have ended. Raises as AddToZipArchive does.
