@@ -85,6 +85,12 @@ std::string RobustnessTest::AttachedBytes() const
 
 void RobustnessTest::ExpectHostTemp(const Paths& names) const { EXPECT_EQ(List(hostTemp_), names); }
 
+void RobustnessTest::EmptyHostTemp() const
+{
+    DeleteTree(hostTemp_);
+    host::SetTempFolder(hostTemp_);
+}
+
 void RobustnessTest::ExpectNoGrowth(const std::function<void()>& command)
 {
     command();

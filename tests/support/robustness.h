@@ -45,6 +45,8 @@ protected:
 
     // The host's temporary folder holds exactly these names.
     void ExpectHostTemp(const Paths& names = {}) const;
+    // Empties the host's temporary folder, for the next case of a test.
+    void EmptyHostTemp() const;
     // Runs `command` once so that what the system keeps for good is in place (shell image lists,
     // GDI+, COM), then up to four times more between counts: kernel handles, GDI and USER objects
     // may not grow on every one of them.

@@ -1,0 +1,278 @@
+// Folders packed through the stand-in for the shell's ZIP handler under bad conditions: links
+// that lead back up the tree, very many files, a handler that misbehaves in each of its ways, a
+// source file held open elsewhere. The user's files never change, failures end in one message,
+// and only what a failure leaves on purpose stays in the host's folder.
+#include "common/texts.h"
+#include "common/win.h"
+#include "tests/support/folder_link.h"
+#include "tests/support/robustness.h"
+#include "tests/support/source_tree.h"
+#include "zip/thread_wait.h"
+
+#include "registration.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+using namespace rig;
+namespace text = dl::text;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A packing folder: a GUID in registry form.
+bool IsPackingFolder(const std::string& name)
+{
+    return name.size() == 38 && name.front() == '{' && name.back() == '}';
+}
+
+class ZipRobustnessTest : public RobustnessTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RegisterZipStandIn(BesideExecutable("zipfolder_standin.dll").c_str()));
+    }
+    static void TearDownTestSuite() { UnregisterZipStandIn(); }
+
+    void SetUp() override
+    {
+        RobustnessTest::SetUp();
+        SetConfirmations(0);
+    }
+
+    void TearDown() override
+    {
+        SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", nullptr);
+        SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", nullptr);
+        RobustnessTest::TearDown();
+    }
+
+    // Runs the command; threads a misbehaving handler left running end on their own, within
+    // a second or two, and are waited for.
+    void RunAndWaitForTheHandler(const Robot::Script& script)
+    {
+        dl::ThreadIdSet before;
+        ASSERT_EQ(dl::SnapshotProcessThreads(before), S_OK);
+        Run(script);
+        for (int i = 0; i < 100; ++i) {
+            dl::ThreadIdSet now;
+            dl::SnapshotProcessThreads(now);
+            if (now.size() <= before.size()) return;
+            Sleep(50);
+        }
+    }
+
+    // The names of the one attachment's archive.
+    std::vector<std::string> ArchivedNames() const { return ReadArchive(AttachedBytes()).names(); }
+
+    // Every file of the folder can be written again: no lock of ours is left on it.
+    static bool Writable(const std::string& folder)
+    {
+        for (const auto& [relative, bytes] : Snapshot(folder)) {
+            if (relative.back() == '\\') continue;
+            const dl::UniqueFile file(CreateFileA((folder + "\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file) return false;
+        }
+        return true;
+    }
+};
+
+TEST_F(ZipRobustnessTest, LinkBackUpTheTreeIsLeftOutOfTheArchive)
+{
+    const std::string docs = Folder("docs");
+    File("docs\\a.txt", "A");
+    Folder("docs\\sub");
+    File("docs\\sub\\b.txt", "B");
+    if (!MakeFolderLink(docs + "\\sub\\loop", docs)) GTEST_SKIP() << "no linked folders on this system";
+    const auto before = Snapshot(work_);
+
+    ASSERT_TRUE(PutFiles({docs}));
+    ExpectNoGrowth([&] {
+        Run();
+        EXPECT_EQ(ArchivedNames(), (Paths{"docs/", "docs/a.txt", "docs/sub/", "docs/sub/b.txt"}));
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
+    });
+    EXPECT_EQ(Snapshot(work_), before);
+    EXPECT_TRUE(RemoveFolderLink(docs + "\\sub\\loop"));
+}
+
+TEST_F(ZipRobustnessTest, FolderOfTenThousandSmallFiles)
+{
+    const std::string many = Folder("many");
+    constexpr int kFiles = 10000;
+    for (int i = 0; i < kFiles; ++i) WriteBytes(many + "\\f" + std::to_string(i) + ".txt", std::to_string(i));
+    ASSERT_TRUE(PutFiles({many}));
+
+    const auto start = Clock::now();
+    Run();
+    EXPECT_LT(SecondsSince(start), 120.0);
+    const auto archive = ReadArchive(AttachedBytes());
+    ASSERT_EQ(archive.entries().size(), 1u + kFiles);
+    const dropline::test::ZipEntry* last = archive.Find("many/f9999.txt");
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->uncompressedSize, 4u);
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+    EXPECT_TRUE(Writable(many));
+}
+
+// A thousand entries are attached one by one in the file tests; packed into one archive, each
+// entry is a request to the handler of its own, and a hundred of them show the same.
+TEST_F(ZipRobustnessTest, HundredEntriesInOneArchive)
+{
+    WriteDword("DLAttachFileSeparately", 0);
+    Paths files;
+    for (int i = 0; i < 100; ++i) files.push_back(File("e" + std::to_string(i) + ".txt", std::to_string(i)));
+    const auto before = Snapshot(work_);
+    ASSERT_TRUE(PutFiles(files));
+
+    Run();
+    const auto archive = ReadArchive(AttachedBytes());
+    ASSERT_EQ(archive.entries().size(), files.size());
+    EXPECT_EQ(archive.names().front(), "e0.txt");
+    EXPECT_EQ(archive.names().back(), "e99.txt");
+    EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + "Files1.zip"});
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+    EXPECT_EQ(Snapshot(work_), before);
+}
+
+// Each way the handler can misbehave ends in the one failure message with the user's files
+// unchanged and unlocked. The packing folder stays (the handler may still be reading its copy);
+// so does the archive, unless the failure was raised and the archive could be removed on the way
+// out; a handler thread still running may write it again.
+TEST_F(ZipRobustnessTest, MisbehavingHandlerInEachWayAndBothModes)
+{
+    const std::string a = File("a.txt", "A");
+    const std::string docs = Folder("docs");
+    MakeSourceTree(docs);
+    const auto before = Snapshot(work_);
+    const struct {
+        const char* mode;
+        bool archiveMayGo;
+    } ways[] = {{"nofolder", true}, {"copyfail", false}, {"sync", true}, {"twelve", true}};
+    for (const auto& way : ways) {
+        for (const DWORD separately : {1u, 0u}) {
+            SCOPED_TRACE(std::string(way.mode) + (separately ? " separately" : " one archive"));
+            WriteDword("DLAttachFileSeparately", separately);
+            SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", way.mode);
+            ASSERT_TRUE(PutFiles({a, docs}));
+            RunAndWaitForTheHandler(DismissBox);
+            ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+            EXPECT_EQ(AttachedPaths(), separately ? Paths{a} : Paths{}) << "files before the folder stay attached";
+
+            const std::string archive = separately ? "docs.zip" : "Files1.zip";
+            Paths left = List(hostTemp_);
+            const auto packing = std::remove_if(left.begin(), left.end(), IsPackingFolder);
+            EXPECT_EQ(left.end() - packing, 1) << "one packing folder";
+            left.erase(packing, left.end());
+            if (!way.archiveMayGo || !left.empty()) EXPECT_EQ(left, Paths{archive});
+            EXPECT_EQ(Snapshot(work_), before);
+            EXPECT_TRUE(Writable(docs));
+            EmptyHostTemp();
+        }
+    }
+}
+
+TEST_F(ZipRobustnessTest, SlowHandlerIsWaitedFor)
+{
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", "slow");
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", "200");
+    const std::string docs = Folder("docs");
+    const SourceTree tree = MakeSourceTree(docs);
+    ASSERT_TRUE(PutFiles({docs}));
+    ExpectNoGrowth([&] {
+        Run();
+        ExpectTreeInArchive(ReadArchive(AttachedBytes()), "docs", tree);
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
+    });
+}
+
+TEST_F(ZipRobustnessTest, FileHeldOpenForWritingElsewhere)
+{
+    const std::string a = File("a.txt", "A");
+    const std::string docs = Folder("docs");
+    const std::string busy = File("docs\\busy.txt", "being written");
+    const auto before = Snapshot(work_);
+    const dl::UniqueFile writer(
+        CreateFileA(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+
+    // Separately, a file held open is attached from where it lies; a folder holding one cannot be
+    // packed. In one archive, neither can.
+    const struct {
+        DWORD separately;
+        Paths list, attached, left;
+    } cases[] = {
+        {1, {busy, a}, {busy, a}, {}},
+        {1, {a, docs}, {a}, {"docs.zip"}},
+        {0, {a, busy}, {}, {"Files1.zip"}},
+    };
+    for (const auto& c : cases) {
+        WriteDword("DLAttachFileSeparately", c.separately);
+        ASSERT_TRUE(PutFiles(c.list));
+        Run(c.attached.size() == c.list.size() ? Robot::Script() : DismissBox);
+        EXPECT_EQ(AttachedPaths(), c.attached);
+        if (c.left.empty()) ExpectOnlyBoxes({});
+        else ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+        ExpectHostTemp(c.left);
+        EmptyHostTemp();
+    }
+    EXPECT_EQ(Snapshot(work_), before);
+    // The other program's handle still writes.
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(writer.get(), "more", 4, &written, nullptr));
+}
+
+TEST_F(ZipRobustnessTest, NamesThatMeetInTheHostFolder)
+{
+    // Two folders of the same name one after the other: each archive is made, attached and gone
+    // before the next. An archive name the host already holds is replaced, attached and deleted.
+    const std::string one = Folder("one"), two = Folder("two");
+    Folder("one\\docs");
+    File("one\\docs\\first.txt", "1");
+    Folder("two\\docs");
+    File("two\\docs\\second.txt", "2");
+    Folder("ソース表");
+    File("ソース表\\表.txt", "3");
+    ASSERT_TRUE(WriteBytes(hostTemp_ + "docs.zip", "the host's own file"));
+    const auto before = Snapshot(work_);
+
+    ASSERT_TRUE(PutFiles({one + "\\docs", two + "\\docs", work_ + "ソース表"}));
+    Run();
+    const auto attachments = host::Attachments();
+    ASSERT_EQ(attachments.size(), 3u);
+    EXPECT_EQ(attachments[0].path, hostTemp_ + "docs.zip");
+    EXPECT_EQ(attachments[1].path, hostTemp_ + "docs.zip");
+    EXPECT_EQ(attachments[2].path, hostTemp_ + "ソース表.zip");
+    EXPECT_EQ(ReadArchive(attachments[0].bytes).names(), (Paths{"docs/", "docs/first.txt"}));
+    EXPECT_EQ(ReadArchive(attachments[1].bytes).names(), (Paths{"docs/", "docs/second.txt"}));
+    EXPECT_EQ(ReadArchive(attachments[2].bytes).names(), (Paths{"ソース表/", "ソース表/表.txt"}));
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+    EXPECT_EQ(Snapshot(work_), before);
+}
+
+TEST_F(ZipRobustnessTest, EntryDeletedWhileTheDialogIsOpenInOneArchive)
+{
+    WriteDword("DLAttachFileSeparately", 0);
+    WriteDword("DLConfirmFile", 1);
+    const std::string a = File("a.txt", "A"), b = File("b.txt", "B");
+    ASSERT_TRUE(PutFiles({a, b}));
+    Run(InDialog(kFileCaption, [&](Robot&, HWND) { DeleteFileA(a.c_str()); }));
+    EXPECT_EQ(ReadArchive(AttachedBytes()).names(), Paths{"b.txt"});
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+}
+
+}  // namespace
