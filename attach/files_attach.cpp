@@ -32,10 +32,11 @@ bool IsFolder(const std::string& path) noexcept
 }
 
 // Any program can fill the clipboard. A drive's root, or a path that climbs ("C:\work\.." is a
-// whole drive), would have the packing walk and copy far more than the user meant.
+// whole drive), would have the packing walk and copy far more than the user meant; a relative
+// path would name whatever lies in the host's current folder.
 bool IsUsableEntry(const char* path) noexcept
 {
-    return !IsDriveRoot(path) && !HasRelativeComponent(path) && Exists(path);
+    return IsFullPath(path) && !IsDriveRoot(path) && !HasRelativeComponent(path) && Exists(path);
 }
 
 // The usable paths of the clipboard's file list, in its order; E_ABORT when none is left.

@@ -38,6 +38,13 @@ bool IsDriveRoot(const char* path) noexcept
     return colon && std::strlen(colon) < 3;
 }
 
+bool IsFullPath(const char* path) noexcept
+{
+    const bool driveLetter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+    if (driveLetter) return path[1] == ':' && path[2] == '\\';
+    return path[0] == '\\' && path[1] == '\\';
+}
+
 bool HasRelativeComponent(const char* path) noexcept
 {
     const char* start = path;

@@ -12,6 +12,10 @@ const char* LastPathComponent(const char* path) noexcept;
 // ("C:", "C:\").
 bool IsDriveRoot(const char* path) noexcept;
 
+// A path that names the same thing whatever the current folder: a drive letter, a colon and a
+// backslash ("C:\work"), or two backslashes (a share, "\\server\share").
+bool IsFullPath(const char* path) noexcept;
+
 // A "." or ".." component, separated by backslashes or slashes; trail bytes 0x5C do not separate.
 bool HasRelativeComponent(const char* path) noexcept;
 

@@ -40,6 +40,16 @@ TEST(IsDriveRoot, IsTrueForADriveLetterWithAtMostOneMoreCharacter)
     }
 }
 
+TEST(IsFullPath, TakesADriveWithItsRootOrAShare)
+{
+    for (const char* full : {"C:\\", "z:\\work\\a.txt", "\\\\server\\share\\a", "\\\\?\\C:\\a"}) {
+        EXPECT_TRUE(IsFullPath(full)) << full;
+    }
+    for (const char* relative : {"a.txt", "work\\a.txt", "C:a.txt", "C:", "\\work\\a.txt", "1:\\a", "表\\a", ""}) {
+        EXPECT_FALSE(IsFullPath(relative)) << relative;
+    }
+}
+
 TEST(HasRelativeComponent, FindsDotAndDotDotBetweenSeparators)
 {
     for (const char* climbing :
