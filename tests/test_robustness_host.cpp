@@ -1,0 +1,172 @@
+// The host's temporary folder as it may be: gone, not writable, so deep that the staging paths
+// pass MAX_PATH, or already holding a file or folder of the name a path wants.
+#include "common/texts.h"
+#include "tests/support/robustness.h"
+
+#include "registration.h"
+
+using namespace rig;
+namespace text = dl::text;
+
+namespace {
+
+// A folder nobody may create files in, not even an administrator: the kernel's process table.
+constexpr char kUnwritableFolder[] = "Z:\\proc\\";
+
+// Creates every folder of a path that ends with a backslash.
+bool CreateFolders(const std::string& path)
+{
+    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
+        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+    }
+    return Exists(path);
+}
+
+// A folder below `base` whose path, with its trailing backslash, is exactly `length` bytes long.
+std::string FolderOfLength(const std::string& base, size_t length)
+{
+    std::string path = base;
+    while (path.size() < length) {
+        const size_t part = std::min<size_t>(100, length - path.size() - 1);
+        path += std::string(part, 'd') + "\\";
+    }
+    return path;
+}
+
+class HostRobustnessTest : public RobustnessTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(RegisterZipStandIn(BesideExecutable("zipfolder_standin.dll").c_str()));
+    }
+    static void TearDownTestSuite() { UnregisterZipStandIn(); }
+
+    void SetUp() override
+    {
+        RobustnessTest::SetUp();
+        SetConfirmations(0);
+        file_ = File("a.txt", "A");
+        docs_ = Folder("docs");
+        File("docs\\b.txt", "B");
+    }
+
+    // Every path against the host folder as it is now: text and image fail with the message and
+    // leave nothing; plain files need no staging and go; a folder fails after the files before it.
+    void ExpectEveryPathToCopeWithTheFolder(const std::string& folder)
+    {
+        const auto before = Snapshot(work_);
+        const auto folderBefore = List(folder);
+        const std::function<bool()> clipboards[] = {[] { return PutText("text"); },
+                                                     [] { return PutBitmap(MakePatternBitmap(4, 4)); }};
+        for (const auto& put : clipboards) {
+            ASSERT_TRUE(put());
+            RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+        }
+        ASSERT_TRUE(PutFiles({file_}));
+        Run();
+        EXPECT_EQ(AttachedPaths(), Paths{file_});
+        ExpectOnlyBoxes({});
+
+        ASSERT_TRUE(PutFiles({file_, docs_}));
+        Run(DismissBox);
+        EXPECT_EQ(AttachedPaths(), Paths{file_});
+        ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+
+        EXPECT_EQ(List(folder), folderBefore);
+        EXPECT_EQ(Snapshot(work_), before);
+    }
+
+    std::string file_;
+    std::string docs_;
+};
+
+TEST_F(HostRobustnessTest, FolderMissing)
+{
+    DeleteTree(hostTemp_);
+    ExpectEveryPathToCopeWithTheFolder(hostTemp_);
+    EXPECT_FALSE(Exists(hostTemp_)) << "the plug-in does not create the host's folder";
+}
+
+TEST_F(HostRobustnessTest, FolderNotWritable)
+{
+    const HANDLE probe = CreateFileA((std::string(kUnwritableFolder) + "probe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_EQ(probe, INVALID_HANDLE_VALUE);
+    host::SetTempFolder(kUnwritableFolder);
+    ExpectEveryPathToCopeWithTheFolder(kUnwritableFolder);
+}
+
+TEST_F(HostRobustnessTest, FolderSoDeepThatStagingPathsPassMaxPath)
+{
+    // "Text1.txt", "Image1.png", the host's "ov00001.png" and "docs.zip" no longer fit.
+    const std::string deep = FolderOfLength(hostTemp_, MAX_PATH - 4);
+    ASSERT_TRUE(CreateFolders(deep));
+    host::SetTempFolder(deep);
+    ExpectEveryPathToCopeWithTheFolder(deep);
+}
+
+TEST_F(HostRobustnessTest, FolderDeepEnoughThatOnlyThePackingCopyPassesTheLimit)
+{
+    // The archive's path and the packing folder's fit, the packing copy's (the folder, a GUID, a
+    // backslash, "docs") passes 258 bytes.
+    const std::string deep = FolderOfLength(hostTemp_, 220);
+    ASSERT_TRUE(CreateFolders(deep));
+    host::SetTempFolder(deep);
+
+    ASSERT_TRUE(PutText("text"));
+    Run();
+    EXPECT_EQ(AttachedBytes(), "text");
+    ASSERT_TRUE(PutFiles({docs_}));
+    Run(DismissBox);
+    ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+    // As a failed packing leaves them: the empty archive and an empty packing folder.
+    const Paths left = List(deep);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0], "docs.zip");
+    EXPECT_EQ(left[1].front(), '{');
+    EXPECT_TRUE(List(deep + left[1]).empty());
+}
+
+// Each path meets a file and a folder of the name it wants: the text path replaces a file (and
+// removes it after the attach), the image path never replaces anything, archives replace files;
+// what cannot be replaced ends in the failure message, untouched.
+TEST_F(HostRobustnessTest, SameNamesAlreadyInTheFolder)
+{
+    WriteDword("DLAttachFileSeparately", 0);
+    const struct {
+        const char* name;
+        std::function<bool()> put;
+        bool replacesFile;
+    } paths[] = {
+        {"Text1.txt", [] { return PutText("text"); }, true},
+        {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }, false},
+        {"Files1.zip", [this] { return PutFiles({file_}); }, true},
+    };
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.name);
+        const std::string taken = hostTemp_ + path.name;
+
+        ASSERT_TRUE(WriteBytes(taken, "the host's own"));
+        ASSERT_TRUE(path.put());
+        if (path.replacesFile) {
+            Run();
+            EXPECT_EQ(AttachedPaths(), Paths{taken});
+            EXPECT_NE(AttachedBytes(), "the host's own");
+            ExpectOnlyBoxes({});
+            ExpectHostTemp();
+        } else {
+            RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+            ExpectHostTemp({path.name});
+        }
+
+        DeleteFileA(taken.c_str());
+
+        ASSERT_TRUE(CreateDirectoryA(taken.c_str(), nullptr));
+        RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+        ExpectHostTemp({path.name});
+        EXPECT_TRUE(List(taken).empty());
+        RemoveDirectoryA(taken.c_str());
+    }
+}
+
+}  // namespace
