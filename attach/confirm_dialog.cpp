@@ -23,8 +23,11 @@ bool IsChecked(HWND dialog, int id) noexcept
 
 void OnOk(HWND dialog, char* fileName, const char* settingName) noexcept
 {
+    // The field limits characters, the buffer bytes: a longer name would come back cut short,
+    // perhaps in the middle of a double-byte character, and be used so.
+    const int length = GetWindowTextLengthA(GetDlgItem(dialog, IDC_FILE_NAME));
     GetDlgItemTextA(dialog, IDC_FILE_NAME, fileName, static_cast<int>(kFileNameBufferSize));
-    if (!IsValidFileName(fileName)) {
+    if (length >= static_cast<int>(kFileNameBufferSize) || !IsValidFileName(fileName)) {
         ShowMessage(dialog, text::kInvalidFileName, MB_ICONINFORMATION);
         return;
     }
