@@ -63,8 +63,6 @@ HRESULT ReadDroppedFiles(HWND composeWindow, Entries& entries)
     return entries.empty() ? E_ABORT : S_OK;
 }
 
-std::string StagingPath(const std::string& fileName) { return Host().GetTempFolder() + fileName; }
-
 // A new archive holding the sources. A failure leaves the archive where it is; an exception
 // first tries to remove it (the shell may still hold it open, and then it stays).
 HRESULT BuildArchive(const std::string& archive, const Entries& sources)
@@ -94,7 +92,8 @@ HRESULT AttachSeparately(HWND composeWindow, const Entries& entries)
             Host().CompAttachFile(composeWindow, entry.c_str(), nullptr);
             continue;
         }
-        const std::string archive = StagingPath(std::string(LastPathComponent(entry.c_str())) + ".zip");
+        std::string archive;
+        RETURN_IF_FAILED(PathInHostTemp(std::string(LastPathComponent(entry.c_str())) + ".zip", archive));
         RETURN_IF_FAILED(BuildArchive(archive, {entry}));
         AttachArchive(composeWindow, archive);
     }
@@ -103,7 +102,8 @@ HRESULT AttachSeparately(HWND composeWindow, const Entries& entries)
 
 HRESULT AttachAsOneArchive(HWND composeWindow, const Entries& entries, const char* archiveName)
 {
-    const std::string archive = StagingPath(archiveName);
+    std::string archive;
+    RETURN_IF_FAILED(PathInHostTemp(archiveName, archive));
     RETURN_IF_FAILED(BuildArchive(archive, entries));
     AttachArchive(composeWindow, archive);
     return S_OK;

@@ -74,14 +74,6 @@ HRESULT ConfirmImage(HWND composeWindow, ImageAttachRequest& request)
                             reinterpret_cast<LPARAM>(&request), text::kBusyImageOrText);
 }
 
-// The host's temporary folder, asked afresh, followed by the name; the folder ends with a backslash.
-HRESULT PathInHostTemp(const char* fileName, std::string& path)
-{
-    const char* folder = Host().GetTempFolder();
-    if (!folder) return E_FAIL;
-    path = std::string(folder) + fileName;
-    return S_OK;
-}
 
 }  // namespace
 

@@ -38,9 +38,6 @@ std::unique_ptr<char[]> CopyClipboardText(HWND owner) noexcept
     return copy;
 }
 
-// The host's folder string ends with a backslash.
-std::string StagingPath(const char* fileName) { return std::string(Host().GetTempFolder()) + fileName; }
-
 // An existing file of that name is replaced. The handle is closed on every road out.
 HRESULT WriteStagingFile(const std::string& path, const char* text) noexcept
 {
@@ -75,7 +72,9 @@ HRESULT AttachClipboardText(HWND composeWindow)
         RETURN_IF_FAILED(RunConfirmDialog(composeWindow, IDD_TEXT_CONFIRM, TextConfirmDialogProc,
                                           reinterpret_cast<LPARAM>(&request), text::kBusyImageOrText));
     }
-    return AttachStagingFile(composeWindow, StagingPath(request.fileName), text.get());
+    std::string path;
+    RETURN_IF_FAILED(PathInHostTemp(request.fileName, path));
+    return AttachStagingFile(composeWindow, path, text.get());
 }
 
 }  // namespace dl

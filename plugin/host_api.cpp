@@ -90,4 +90,12 @@ void UnbindHostFunctions() noexcept
 
 const HostApi& Host() noexcept { return g_api; }
 
+HRESULT PathInHostTemp(const std::string& name, std::string& path)
+{
+    const char* folder = g_api.GetTempFolder();
+    if (!folder) return E_FAIL;
+    path = folder + name;
+    return S_OK;
+}
+
 }  // namespace dl

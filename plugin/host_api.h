@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace dl {
 
 // Callbacks handed to the host; each takes a window handle and a parameter.
@@ -32,6 +34,10 @@ void UnbindHostFunctions() noexcept;
 
 // The bound table; valid while the module is loaded.
 const HostApi& Host() noexcept;
+
+// A staging path: the host's temporary folder, asked afresh (it ends with a backslash), followed
+// directly by `name`. E_FAIL when the host gives no folder.
+HRESULT PathInHostTemp(const std::string& name, std::string& path);
 
 // The menu types the host passes to OVC_OnMenuInit and takes as command targets.
 constexpr int kMenuTypeMain = 0;

@@ -78,8 +78,9 @@ HRESULT CreatePackingFolder(std::string& folder)
     RETURN_IF_FAILED(CoCreateGuid(&id));
     wchar_t text[kGuidTextCapacity];
     if (StringFromGUID2(id, text, kGuidTextCapacity) == 0) return E_FAIL;
-    folder = Host().GetTempFolder();
-    for (const wchar_t* c = text; *c; ++c) folder += static_cast<char>(*c);  // digits, letters, braces
+    std::string name;
+    for (const wchar_t* c = text; *c; ++c) name += static_cast<char>(*c);  // digits, letters, braces
+    RETURN_IF_FAILED(PathInHostTemp(name, folder));
     return HrFromBool(CreateDirectoryA(folder.c_str(), nullptr));
 }
 
