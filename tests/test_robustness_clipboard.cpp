@@ -16,11 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // Formats of other programs: a sound, a spreadsheet, a web page and rich text. None is taken.
 bool PutForeignFormats()
 {
@@ -89,14 +84,7 @@ TEST(TextPreviewTest, ShowsTheStartOfLongTextsInWholeCharacters)
     EXPECT_EQ(dl::TextPreviewLength(std::string(100000, 'x').c_str()), dl::kTextPreviewLimit);
 }
 
-class ClipboardRobustnessTest : public RobustnessTest {
-protected:
-    void SetUp() override
-    {
-        RobustnessTest::SetUp();
-        SetConfirmations(0);
-    }
-};
+using ClipboardRobustnessTest = RobustnessTest;
 
 TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMessage)
 {
@@ -234,8 +222,7 @@ TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
     v5.bV5GreenMask = 0xFF00;
     v5.bV5BlueMask = 0xFF;
     v5.bV5AlphaMask = 0xFF000000;
-    v5.bV5CSType = LCS_sRGB;
-    ASSERT_TRUE(PutBlocks({{CF_DIBV5, Bytes(&v5, sizeof(v5)) + std::string(64, '\x80')}}));
+    ASSERT_TRUE(PutBlocks({{CF_DIBV5, Bytes(&v5, sizeof(v5)) + std::string(64, static_cast<char>(0x80))}}));
     Run();
     const PngFacts png(AttachedBytes());
     ASSERT_TRUE(png.valid());

@@ -36,14 +36,7 @@ TEST(DropListTest, TheListMustStartAndEndInsideTheBlock)
     EXPECT_FALSE(WellFormed(DropBlock(std::string("C\0:\0\0", 5), sizeof(DROPFILES), true))) << "half a character";
 }
 
-class FilesRobustnessTest : public RobustnessTest {
-protected:
-    void SetUp() override
-    {
-        RobustnessTest::SetUp();
-        SetConfirmations(0);
-    }
-};
+using FilesRobustnessTest = RobustnessTest;
 
 TEST_F(FilesRobustnessTest, MalformedListsFailWithoutReadingBeyondTheBlock)
 {

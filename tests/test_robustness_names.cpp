@@ -4,37 +4,29 @@
 #include "common/texts.h"
 #include "tests/support/robustness.h"
 
-#include "registration.h"
-
 using namespace rig;
 namespace text = dl::text;
 
 namespace {
 
-// One confirmation dialog: how to fill the clipboard for it and which setting turns it on.
+// One confirmation dialog and how to fill the clipboard for it.
 struct Dialog {
     const char* caption;
-    const char* setting;
     std::function<bool()> put;
 };
 
 class NamesRobustnessTest : public RobustnessTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(RegisterZipStandIn(BesideExecutable("zipfolder_standin.dll").c_str()));
-    }
-    static void TearDownTestSuite() { UnregisterZipStandIn(); }
-
     void SetUp() override
     {
         RobustnessTest::SetUp();
+        SetConfirmations(1);
         WriteDword("DLAttachFileSeparately", 0);
         file_ = File("a.txt", "A");
         dialogs_ = {
-            {kTextCaption, "DLConfirmText", [] { return PutText("text"); }},
-            {kImageCaption, "DLConfirmImage", [] { return PutBitmap(MakePatternBitmap(4, 4)); }},
-            {kFileCaption, "DLConfirmFile", [this] { return PutFiles({file_}); }},
+            {kTextCaption, [] { return PutText("text"); }},
+            {kImageCaption, [] { return PutBitmap(MakePatternBitmap(4, 4)); }},
+            {kFileCaption, [this] { return PutFiles({file_}); }},
         };
     }
 

@@ -4,8 +4,6 @@
 #include "common/texts.h"
 #include "tests/support/robustness.h"
 
-#include "registration.h"
-
 using namespace rig;
 
 namespace {
@@ -21,6 +19,12 @@ struct StoredValue {
 };
 
 std::string Dword(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), sizeof(value)); }
+
+// A stored value and whether it turns its setting on: a confirmation shown, files attached separately.
+struct ValueCase {
+    StoredValue stored;
+    bool on;
+};
 
 const StoredValue kMissing{"missing", 0, {}};
 const StoredValue kTextOne{"REG_SZ \"1\"", REG_SZ, std::string("1\0", 2)};
@@ -45,18 +49,6 @@ bool KeyExists()
 
 class SettingsRobustnessTest : public RobustnessTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_TRUE(RegisterZipStandIn(BesideExecutable("zipfolder_standin.dll").c_str()));
-    }
-    static void TearDownTestSuite() { UnregisterZipStandIn(); }
-
-    void SetUp() override
-    {
-        RobustnessTest::SetUp();
-        SetConfirmations(0);
-    }
-
     // Loads the plug-in again, as the host does at its next start.
     void Reload()
     {
@@ -92,34 +84,28 @@ protected:
 
 TEST_F(SettingsRobustnessTest, OddValuesAtLoadAreKeptOrReplacedAndReadAsTheStoreReadsThem)
 {
-    const struct {
-        StoredValue stored;
-        bool dialog;
-    } cases[] = {{kMissing, true}, {kTextOne, true}, {kQword, true}, {kSeven, true}, {kByteZero, false}};
-    for (const auto& c : cases) {
+    const ValueCase cases[] = {{kMissing, true}, {kTextOne, true}, {kQword, true}, {kSeven, true}, {kByteZero, false}};
+    for (const ValueCase& c : cases) {
         SCOPED_TRACE(c.stored.what);
         Store(kConfirmText, c.stored);
         Reload();
-        ExpectTextAttached(c.dialog);
+        ExpectTextAttached(c.on);
     }
 }
 
 TEST_F(SettingsRobustnessTest, OddValuesWhileRunningTurnTheConfirmationOnOrOff)
 {
-    const struct {
-        StoredValue stored;
-        bool dialog;
-    } cases[] = {{kMissing, false}, {kTextOne, true}, {kQword, false}, {kSeven, true}, {kAllOnes, true},
-                 {kByteZero, false}};
-    for (const auto& c : cases) {
+    const ValueCase cases[] = {{kMissing, false}, {kTextOne, true}, {kQword, false},
+                               {kSeven, true},    {kAllOnes, true}, {kByteZero, false}};
+    for (const ValueCase& c : cases) {
         SCOPED_TRACE(c.stored.what);
         Store(kConfirmText, c.stored);
-        ExpectTextAttached(c.dialog);
+        ExpectTextAttached(c.on);
         // Confirmed, the dialog stores a plain 1; without it nothing is written.
         DWORD type = 0;
         std::string data;
         const bool present = ReadRaw(kConfirmText, type, data);
-        if (c.dialog) {
+        if (c.on) {
             EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
             EXPECT_EQ(data, Dword(1));
         } else {
@@ -133,14 +119,11 @@ TEST_F(SettingsRobustnessTest, ModeValuesWhileRunning)
     const std::string file = File("a.txt", "A");
     const auto before = Snapshot(work_);
     // Whatever reads as nonzero attaches separately; what reads as 0 packs one archive.
-    const struct {
-        StoredValue stored;
-        bool separately;
-    } cases[] = {{kMissing, false}, {kTextOne, true}, {kQword, false}, {kSeven, true}, {kByteZero, false}};
-    for (const auto& c : cases) {
+    const ValueCase cases[] = {{kMissing, false}, {kTextOne, true}, {kQword, false}, {kSeven, true}, {kByteZero, false}};
+    for (const ValueCase& c : cases) {
         SCOPED_TRACE(c.stored.what);
         Store(kSeparately, c.stored);
-        EXPECT_EQ(AttachedFor(file), c.separately ? file : hostTemp_ + "Files1.zip");
+        EXPECT_EQ(AttachedFor(file), c.on ? file : hostTemp_ + "Files1.zip");
     }
     EXPECT_EQ(Snapshot(work_), before);
 }

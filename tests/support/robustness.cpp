@@ -1,5 +1,7 @@
 #include "tests/support/robustness.h"
 
+#include "registration.h"
+
 #include <algorithm>
 
 namespace rig {
@@ -26,6 +28,24 @@ Robot::Script NameInDialog(const char* caption, const std::string& name)
 }
 
 void DismissBox(Robot& r) { r.DismissMessageBox(); }
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void RobustnessTest::SetUpTestSuite()
+{
+    ASSERT_TRUE(RegisterZipStandIn(BesideExecutable("zipfolder_standin.dll").c_str()));
+}
+
+void RobustnessTest::TearDownTestSuite() { UnregisterZipStandIn(); }
+
+void RobustnessTest::SetUp()
+{
+    PluginTest::SetUp();
+    SetConfirmations(0);
+}
 
 void RobustnessTest::SetConfirmations(DWORD value)
 {

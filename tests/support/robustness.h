@@ -7,6 +7,7 @@
 #include "tests/support/attach_checks.h"
 #include "tests/support/resource_counts.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,8 +29,17 @@ Robot::Script NameInDialog(const char* caption, const std::string& name);
 // Answers the one message box the command shows.
 void DismissBox(Robot& r);
 
+// The seconds since `start`, for the cases that must not take long.
+double SecondsSince(std::chrono::steady_clock::time_point start);
+
+// The stand-in for the shell's ZIP handler is registered for the test program; each test starts
+// with the three confirmations off.
 class RobustnessTest : public PluginTest {
 protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+
     // The three confirmation settings at once.
     void SetConfirmations(DWORD value);
     std::string File(const std::string& name, const std::string& bytes = "data");

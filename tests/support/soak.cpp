@@ -2,8 +2,6 @@
 
 #include "common/texts.h"
 
-#include "registration.h"
-
 #include <cstdio>
 
 namespace rig {
@@ -99,19 +97,18 @@ void PrintCounts(int commands, int warmUp, const ResourceCounts& start, const Re
 
 void SoakTest::SetUpTestSuite()
 {
-    const std::string standIn = BesideExecutable("zipfolder_standin.dll");
-    ASSERT_TRUE(RegisterZipStandIn(standIn.c_str()));
+    RobustnessTest::SetUpTestSuite();
     // Every file command ends its COM apartment, and COM then unloads the stand-in, to load it
     // again with the next one. Under Wine each such round leaves some 75 KB behind (the stand-in's
     // own runtime); the shell's real handler is no part of this count, so it stays loaded here.
-    g_standIn = LoadLibraryA(standIn.c_str());
+    g_standIn = LoadLibraryA(BesideExecutable("zipfolder_standin.dll").c_str());
     ASSERT_NE(g_standIn, nullptr);
 }
 
 void SoakTest::TearDownTestSuite()
 {
     FreeLibrary(g_standIn);
-    UnregisterZipStandIn();
+    RobustnessTest::TearDownTestSuite();
 }
 
 void SoakTest::SetUp()
