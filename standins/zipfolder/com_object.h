@@ -9,18 +9,18 @@ namespace zipstandin {
 void AddModuleReference();
 void ReleaseModuleReference();
 
-// Reference counting and a minimal IDispatch for an automation interface. Callers
-// use the vtable directly, so there is no type information.
-template <class Interface>
-class DispatchObject : public Interface {
+// Reference counting and QueryInterface for an object with one interface of its own (besides
+// IUnknown and, for automation interfaces, IDispatch). Keeps the module loaded while it lives.
+template <class Interface, bool kDispatch>
+class ComObject : public Interface {
  public:
-  DispatchObject() { AddModuleReference(); }
-  DispatchObject(const DispatchObject&) = delete;
-  DispatchObject& operator=(const DispatchObject&) = delete;
+  ComObject() { AddModuleReference(); }
+  ComObject(const ComObject&) = delete;
+  ComObject& operator=(const ComObject&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IDispatch) || iid == __uuidof(Interface)) {
+    if (iid == __uuidof(IUnknown) || (kDispatch && iid == __uuidof(IDispatch)) || iid == __uuidof(Interface)) {
       *object = static_cast<Interface*>(this);
       AddRef();
       return S_OK;
@@ -37,6 +37,18 @@ class DispatchObject : public Interface {
     return static_cast<ULONG>(left);
   }
 
+ protected:
+  virtual ~ComObject() { ReleaseModuleReference(); }
+
+ private:
+  LONG references_ = 1;
+};
+
+// A minimal IDispatch for an automation interface. Callers use the vtable directly, so there is
+// no type information.
+template <class Interface>
+class DispatchObject : public ComObject<Interface, true> {
+ public:
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
     *count = 0;
@@ -47,12 +59,6 @@ class DispatchObject : public Interface {
   HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return E_NOTIMPL;
   }
-
- protected:
-  virtual ~DispatchObject() { ReleaseModuleReference(); }
-
- private:
-  LONG references_ = 1;
 };
 
 }  // namespace zipstandin

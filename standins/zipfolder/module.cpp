@@ -14,31 +14,8 @@ constexpr CLSID kClsidShell = {0x13709620, 0xC279, 0x11CE, {0xA4, 0x9E, 0x44, 0x
 
 LONG g_moduleReferences = 0;
 
-class ShellClassFactory final : public IClassFactory {
+class ShellClassFactory final : public ComObject<IClassFactory, false> {
  public:
-  ShellClassFactory() { AddModuleReference(); }
-  ShellClassFactory(const ShellClassFactory&) = delete;
-  ShellClassFactory& operator=(const ShellClassFactory&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IClassFactory)) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (!object) return E_POINTER;
     *object = nullptr;
@@ -54,11 +31,6 @@ class ShellClassFactory final : public IClassFactory {
     }
     return S_OK;
   }
-
- private:
-  ~ShellClassFactory() { ReleaseModuleReference(); }
-
-  LONG references_ = 1;
 };
 
 }  // namespace
