@@ -4,6 +4,7 @@
 #include "tests/rig/plugin_fixture.h"
 
 #include <cstring>
+#include <iterator>
 
 using namespace rig;
 
@@ -172,10 +173,14 @@ struct MenuItem {
     std::string text;
 };
 
+// Read as UTF-16 and converted here: GetMenuStringA's own conversion is wrong for Japanese in
+// Wine's WoW64 mode.
 MenuItem ItemAt(HMENU menu, int position)
 {
-    char text[256] = {};
-    GetMenuStringA(menu, position, text, sizeof(text), MF_BYPOSITION);
+    wchar_t wide[256] = {};
+    GetMenuStringW(menu, position, wide, static_cast<int>(std::size(wide)), MF_BYPOSITION);
+    char text[4 * std::size(wide)] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), nullptr, nullptr);
     return {(GetMenuState(menu, position, MF_BYPOSITION) & MF_SEPARATOR) != 0, GetMenuItemID(menu, position), text};
 }
 

@@ -6,6 +6,7 @@
 #include "tests/support/clipboard_race.h"
 #include "tests/support/png_facts.h"
 #include "tests/support/robustness.h"
+#include "tests/rig/wine_gaps.h"
 
 #include <chrono>
 
@@ -88,6 +89,7 @@ using ClipboardRobustnessTest = RobustnessTest;
 
 TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMessage)
 {
+    SKIP_WOW64_MESSAGE_BOX_GDI_LEAK();
     const std::function<bool()> clipboards[] = {ClearClipboard, PutForeignFormats};
     for (const auto& put : clipboards) {
         ExpectNoGrowth([&] {
@@ -100,6 +102,7 @@ TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMes
 
 TEST_F(ClipboardRobustnessTest, UnicodeOnlyTextArrivesAsTheSystemConvertsIt)
 {
+    SKIP_WOW64_EDIT_BOX_PAINT();
     // Japanese, and characters that code page 932 cannot hold (an emoji, Hangul, a German ß).
     const std::wstring unicode = L"日本語のテキスト 😀 한국어 Straße ①";
     char expected[256] = {};
@@ -116,6 +119,7 @@ TEST_F(ClipboardRobustnessTest, UnicodeOnlyTextArrivesAsTheSystemConvertsIt)
 
 TEST_F(ClipboardRobustnessTest, TextBlocksOfOneByteAndWithoutAnyNul)
 {
+    SKIP_WOW64_EDIT_BOX_PAINT();
     // Just the terminator: an empty text file, as the text says.
     ASSERT_TRUE(PutTextBlock(std::string(1, '\0')));
     ExpectNoGrowth([&] {
@@ -140,6 +144,7 @@ TEST_F(ClipboardRobustnessTest, TextBlocksOfOneByteAndWithoutAnyNul)
 
 TEST_F(ClipboardRobustnessTest, FiftyMegabytesOfText)
 {
+    SKIP_WOW64_EDIT_BOX_PAINT();
     std::string big(50u << 20, 'x');
     for (size_t i = 99; i < big.size(); i += 100) big[i] = '\n';
     ASSERT_TRUE(PutText(big));
@@ -169,6 +174,7 @@ TEST_F(ClipboardRobustnessTest, FiftyMegabytesOfText)
 
 TEST_F(ClipboardRobustnessTest, SmallMonochromeAndAlphaBitmapsBecomePngs)
 {
+    SKIP_WOW64_CLIPBOARD_BITMAP();
     WriteDword("DLConfirmImage", 1);
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(1, 1)));
     ExpectNoGrowth([&] {
@@ -210,6 +216,7 @@ TEST_F(ClipboardRobustnessTest, SmallMonochromeAndAlphaBitmapsBecomePngs)
 
 TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
 {
+    SKIP_WOW64_CLIPBOARD_BITMAP();
     // Only a version 5 bitmap with alpha: the system offers it as a bitmap, and it is attached.
     BITMAPV5HEADER v5{};
     v5.bV5Size = sizeof(v5);
@@ -242,6 +249,7 @@ TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
 
 TEST_F(ClipboardRobustnessTest, TenThousandByTenThousandBitmapAndItsDialog)
 {
+    SKIP_WOW64_CLIPBOARD_BITMAP();
     ASSERT_TRUE(PutBitmap(MakeMonochromeBitmap(10000, 10000)));
     auto start = Clock::now();
     Run();
@@ -273,6 +281,7 @@ TEST_F(ClipboardRobustnessTest, TenThousandByTenThousandBitmapAndItsDialog)
 
 TEST_F(ClipboardRobustnessTest, ClipboardChangedBetweenTheFormatTestAndTheReadFails)
 {
+    SKIP_WOW64_CLIPBOARD_BITMAP();
     ASSERT_TRUE(InstallClipboardRace(plugin_));
     const std::string file = File("a.txt");
     const auto before = Snapshot(work_);
@@ -296,6 +305,7 @@ TEST_F(ClipboardRobustnessTest, ClipboardChangedBetweenTheFormatTestAndTheReadFa
 
 TEST_F(ClipboardRobustnessTest, ClipboardHeldOpenByAnotherProgramFails)
 {
+    SKIP_WOW64_CLIPBOARD_BITMAP();
     const std::string file = File("a.txt");
     const std::function<bool()> clipboards[] = {
         [] { return PutBitmap(MakePatternBitmap(4, 4)); },

@@ -4,6 +4,7 @@
 #include "common/win.h"
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/source_tree.h"
+#include "tests/rig/wine_gaps.h"
 #include "zip/thread_wait.h"
 
 #include "registration.h"
@@ -111,6 +112,7 @@ TEST_F(ZipAttachTest, SeparateModeAttachesFilesWhereTheyLieAndTheFolderAsItsArch
 
 TEST_F(ZipAttachTest, OneArchiveModePacksEverythingUnderTheNameFromTheDialog)
 {
+    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmFile", 1);
     WriteDword("DLAttachFileSeparately", 0);
     const auto attachments = Attach({work_ + "a.txt", docs_}, [](Robot& r) {

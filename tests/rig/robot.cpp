@@ -2,7 +2,9 @@
 
 #include "common/texts.h"
 #include "standins/host/host.h"
+#include "tests/rig/wine_gaps.h"
 
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -29,13 +31,25 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
     return TRUE;
 }
 
+// Texts travel as UTF-16 and are converted here: USER32's own ANSI conversions are wrong for
+// Japanese in Wine's WoW64 mode, and the robot should read what the window shows.
 std::string TextOf(HWND window)
 {
-    char buffer[4096] = {};
+    wchar_t buffer[4096] = {};
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL,
+    SendMessageTimeoutW(window, WM_GETTEXT, std::size(buffer), reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL,
                         kSendTimeoutMs, &ignored);
-    return buffer;
+    char ansi[4 * std::size(buffer)] = {};
+    WideCharToMultiByte(CP_ACP, 0, buffer, -1, ansi, sizeof(ansi), nullptr, nullptr);
+    return ansi;
+}
+
+std::wstring Wide(const std::string& ansi)
+{
+    std::wstring wide(ansi.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), static_cast<int>(ansi.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+    return wide;
 }
 
 template <typename Predicate>
@@ -178,7 +192,12 @@ std::string Robot::WindowText(HWND window) { return TextOf(window); }
 
 void Robot::SetText(HWND dialog, int id, const std::string& text)
 {
-    Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    const std::wstring wide = Wide(text);
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
+                             SMTO_NORMAL, kSendTimeoutMs, &ignored)) {
+        throw RobotTimeout("no answer to WM_SETTEXT");
+    }
 }
 
 bool Robot::IsChecked(HWND dialog, int id) { return Send(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -188,7 +207,16 @@ void Robot::Click(HWND dialog, int id)
     HWND control = GetDlgItem(dialog, id);
     if (!control) throw RobotTimeout("no control " + std::to_string(id));
     // Posted, not sent: the click may open a modal box, and the robot must stay free to answer it.
-    PostMessageA(control, BM_CLICK, 0, 0);
+    const LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
+    if (UnderWineWow64() && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)) {
+        // BM_CLICK there loses the button's mouse capture now and then and clicks nothing; a push
+        // button's click is its notification, which this sends as the button would.
+        if (IsWindowEnabled(control)) {
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+        }
+    } else {
+        PostMessageA(control, BM_CLICK, 0, 0);
+    }
     // Posted messages of a thread are handled in order, by whatever loop runs (a message box
     // opened by the click included): once the marker is through, so is the click.
     std::unique_ptr<void, decltype(&CloseHandle)> handled(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);

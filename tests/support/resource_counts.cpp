@@ -66,15 +66,16 @@ void CountTree(HWND window, long long& count)
     EnumChildWindows(window, CountWindow, reinterpret_cast<LPARAM>(&count));
 }
 
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list)
+{
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
 long long OurWindows()
 {
     std::vector<HWND> topLevel;
-    EnumWindows(
-        [](HWND window, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&topLevel));
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&topLevel));
     for (HWND window = nullptr; (window = FindWindowExA(HWND_MESSAGE, window, nullptr, nullptr));) {
         topLevel.push_back(window);
     }
