@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Prints, per test program of a CTest run, how many GoogleTest cases ran, passed, were skipped and
+# Prints, per test program of a CTest run, how many GoogleTest cases it has and how many passed, were skipped and
 # failed, from CTest's log of that run (BUILD/Testing/Temporary/LastTest.log).
 set -eu
 log=${1:?usage: count-tests.sh BUILD_DIR}/Testing/Temporary/LastTest.log
 [ -f "$log" ] || exit 0
 awk '
   function flush() { if (name != "") printf "%-40s %5s %6s %7s %6s\n", name, ran, passed, skipped, failed }
-  BEGIN { printf "%-40s %5s %6s %7s %6s\n", "program", "ran", "passed", "skipped", "failed" }
+  BEGIN { printf "%-40s %5s %6s %7s %6s\n", "program", "cases", "passed", "skipped", "failed" }
   /^[0-9]+\/[0-9]+ Test: / { flush(); name = $3; ran = "-"; passed = 0; skipped = 0; failed = 0 }
   /^\[==========\] [0-9]+ tests? from .* ran\./ { ran = $2 }
   /^\[  PASSED  \] [0-9]+ tests?\./ { passed = $4 }

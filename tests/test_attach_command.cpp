@@ -135,7 +135,7 @@ TEST_F(AttachCommandTest, ComposeMenuItemRunsTheSameCommand)
 
 TEST_F(AttachCommandTest, ImageAndFileListWinOverText)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     // The text dialog would show if text were chosen; the other paths are told to attach quietly.
     WriteDword("DLConfirmImage", 0);
     WriteDword("DLConfirmFile", 0);

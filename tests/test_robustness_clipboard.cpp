@@ -174,7 +174,7 @@ TEST_F(ClipboardRobustnessTest, FiftyMegabytesOfText)
 
 TEST_F(ClipboardRobustnessTest, SmallMonochromeAndAlphaBitmapsBecomePngs)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     WriteDword("DLConfirmImage", 1);
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(1, 1)));
     ExpectNoGrowth([&] {
@@ -216,7 +216,7 @@ TEST_F(ClipboardRobustnessTest, SmallMonochromeAndAlphaBitmapsBecomePngs)
 
 TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     // Only a version 5 bitmap with alpha: the system offers it as a bitmap, and it is attached.
     BITMAPV5HEADER v5{};
     v5.bV5Size = sizeof(v5);
@@ -249,7 +249,7 @@ TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
 
 TEST_F(ClipboardRobustnessTest, TenThousandByTenThousandBitmapAndItsDialog)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     ASSERT_TRUE(PutBitmap(MakeMonochromeBitmap(10000, 10000)));
     auto start = Clock::now();
     Run();
@@ -281,7 +281,7 @@ TEST_F(ClipboardRobustnessTest, TenThousandByTenThousandBitmapAndItsDialog)
 
 TEST_F(ClipboardRobustnessTest, ClipboardChangedBetweenTheFormatTestAndTheReadFails)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     ASSERT_TRUE(InstallClipboardRace(plugin_));
     const std::string file = File("a.txt");
     const auto before = Snapshot(work_);
@@ -305,7 +305,7 @@ TEST_F(ClipboardRobustnessTest, ClipboardChangedBetweenTheFormatTestAndTheReadFa
 
 TEST_F(ClipboardRobustnessTest, ClipboardHeldOpenByAnotherProgramFails)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     const std::string file = File("a.txt");
     const std::function<bool()> clipboards[] = {
         [] { return PutBitmap(MakePatternBitmap(4, 4)); },

@@ -87,7 +87,7 @@ protected:
 
 TEST_F(HostRobustnessTest, FolderMissing)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     DeleteTree(hostTemp_);
     ExpectEveryPathToCopeWithTheFolder(hostTemp_);
     EXPECT_FALSE(Exists(hostTemp_)) << "the plug-in does not create the host's folder";
@@ -95,7 +95,7 @@ TEST_F(HostRobustnessTest, FolderMissing)
 
 TEST_F(HostRobustnessTest, FolderNotWritable)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     const HANDLE probe = CreateFileA((std::string(kUnwritableFolder) + "probe").c_str(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_EQ(probe, INVALID_HANDLE_VALUE);
@@ -105,7 +105,7 @@ TEST_F(HostRobustnessTest, FolderNotWritable)
 
 TEST_F(HostRobustnessTest, FolderSoDeepThatStagingPathsPassMaxPath)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     // "Text1.txt", "Image1.png", the host's "ov00001.png" and "docs.zip" no longer fit.
     const std::string deep = FolderOfLength(hostTemp_, MAX_PATH - 4);
     ASSERT_TRUE(CreateFolders(deep));
@@ -140,7 +140,7 @@ TEST_F(HostRobustnessTest, FolderDeepEnoughThatOnlyThePackingCopyPassesTheLimit)
 // what cannot be replaced ends in the failure message, untouched.
 TEST_F(HostRobustnessTest, SameNamesAlreadyInTheFolder)
 {
-    SKIP_WOW64_CLIPBOARD_BITMAP();
+    SKIP_WOW64_NO_BITMAPS();
     WriteDword("DLAttachFileSeparately", 0);
     const struct {
         const char* name;
