@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Prints, per test program of a CTest run, how many GoogleTest cases it has and how many passed, were skipped and
-# failed, from CTest's log of that run (BUILD/Testing/Temporary/LastTest.log).
+# Prints, per test program of a CTest run, its GoogleTest cases and how many of them passed, were
+# skipped and failed, from CTest's log of that run (BUILD/Testing/Temporary/LastTest.log).
 set -eu
 log=${1:?usage: count-tests.sh BUILD_DIR}/Testing/Temporary/LastTest.log
 [ -f "$log" ] || exit 0
