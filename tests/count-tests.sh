@@ -5,7 +5,11 @@ set -eu
 log=${1:?usage: count-tests.sh BUILD_DIR}/Testing/Temporary/LastTest.log
 [ -f "$log" ] || exit 0
 awk '
-  function flush() { if (name != "") printf "%-40s %5s %6s %7s %6s\n", name, ran, passed, skipped, failed }
+  function flush() {
+    if (name == "") return
+    if (ran == "-") failed = "ended early"
+    printf "%-40s %5s %6s %7s %6s\n", name, ran, passed, skipped, failed
+  }
   BEGIN { printf "%-40s %5s %6s %7s %6s\n", "program", "cases", "passed", "skipped", "failed" }
   /^[0-9]+\/[0-9]+ Test: / { flush(); name = $3; ran = "-"; passed = 0; skipped = 0; failed = 0 }
   /^\[==========\] [0-9]+ tests? from .* ran\./ { ran = $2 }

@@ -38,3 +38,8 @@ bool UnderWineWow64();
 // handles grows with every packing.
 #define SKIP_WOW64_COM_HANDLE_LEAK() \
     SKIP_UNDER_WINE_WOW64("each creation of the shell's COM object leaves two kernel handles behind")
+// A font selected into a device context is no usable font: GetTextFace returns garbage, and
+// GetOutlineTextMetrics and GetFontData find nothing, for every face and for screen and memory
+// contexts alike.
+#define SKIP_WOW64_NO_FONT_IN_DC() \
+    SKIP_UNDER_WINE_WOW64("a font selected into a device context has no face name, metrics or data")
