@@ -200,13 +200,16 @@ HRESULT CopySourceTree(const char* source, const char* target)
 
 HRESULT PackWithShell(const char* item, const char* archivePath)
 {
-    ThreadIdSet before;
-    ThreadIdSet after;
-    RETURN_IF_FAILED(SnapshotProcessThreads(before));
     ComPtr<IShellDispatch> shell;
     RETURN_IF_FAILED(CreateShell(shell));
     ComPtr<Folder> archive;
     RETURN_IF_FAILED(OpenArchiveFolder(*shell.get(), archivePath, archive));
+    // Taken once the objects exist: created from the multithreaded apartment, a Shell class of
+    // the Apartment model (as Windows registers it) lives on a thread that COM starts for it and
+    // keeps until the apartment is left, and waiting for that thread would never end.
+    ThreadIdSet before;
+    ThreadIdSet after;
+    RETURN_IF_FAILED(SnapshotProcessThreads(before));
     RETURN_IF_FAILED(RequestCopyInto(*archive.get(), item));
     RETURN_IF_FAILED(SnapshotProcessThreads(after));
     return WaitForNewThreads(before, after);
