@@ -5,6 +5,7 @@
 #include "common/texts.h"
 #include "common/win.h"
 #include "tests/rig/import_hook.h"
+#include "tests/support/allocation_faults.h"
 #include "tests/support/folder_link.h"
 #include "tests/support/robustness.h"
 #include "tests/support/source_tree.h"
@@ -407,6 +408,40 @@ TEST_F(ZipRobustnessTest, EntriesGoneWhileEarlierOnesArePackedAreLeftOut)
         ExpectOnlyBoxes({});
         ExpectHostTemp();
     }
+}
+
+// Memory may run out at any allocation of the file path, also inside the checks that cannot
+// raise: each must end in the one failure message, never in the end of the host.
+TEST_F(ZipRobustnessTest, EachAllocationOfTheFilePathFailingInTurnEndsInOneMessage)
+{
+    const std::string a = File("a.txt", "A");
+    const std::string docs = Folder("docs");
+    File("docs\\b.txt", "B");
+    ASSERT_TRUE(InstallAllocationFaults(plugin_));
+    constexpr int kMostAllocations = 2000;
+    bool succeeded = false;
+    for (int failing = 1; failing <= kMostAllocations && !succeeded; ++failing) {
+        SCOPED_TRACE("allocation " + std::to_string(failing));
+        ASSERT_TRUE(PutFiles({a, docs}));
+        FailAllocation(failing);
+        Run([](Robot& r) {
+            try {
+                r.DismissMessageBox(3000);
+            } catch (const RobotTimeout&) {
+                // No message: the command got through.
+            }
+        });
+        FailAllocation(0);
+        const std::vector<rig::RecordedBox> boxes = RecordedBoxes();
+        succeeded = boxes.empty();
+        if (succeeded) {
+            EXPECT_EQ(AttachedPaths(), (Paths{a, hostTemp_ + "docs.zip"}));
+        } else {
+            ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+        }
+        EmptyHostTemp();
+    }
+    EXPECT_TRUE(succeeded) << "the command never got through";
 }
 
 }  // namespace
