@@ -104,6 +104,17 @@ protected:
         }
     }
 
+    // The one attachment is an archive of `tree` under "docs" and nothing else; nothing was said
+    // and nothing is left.
+    void ExpectOnlyTheTreeArchived(const SourceTree& tree) const
+    {
+        const auto archive = ReadArchive(AttachedBytes());
+        ExpectTreeInArchive(archive, "docs", tree);
+        EXPECT_EQ(archive.names().size(), 1 + tree.folders.size() + tree.files.size());
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
+    }
+
     // The names of the one attachment's archive.
     std::vector<std::string> ArchivedNames() const { return ReadArchive(AttachedBytes()).names(); }
 
@@ -291,11 +302,7 @@ TEST_F(ZipRobustnessTest, SlowHandlerIsWaitedFor)
     ASSERT_TRUE(PutFiles({docs}));
     ExpectNoGrowth([&] {
         Run();
-        const auto archive = ReadArchive(AttachedBytes());
-        ExpectTreeInArchive(archive, "docs", tree);
-        EXPECT_EQ(archive.names().size(), 1 + tree.folders.size() + tree.files.size());
-        ExpectOnlyBoxes({});
-        ExpectHostTemp();
+        ExpectOnlyTheTreeArchived(tree);
     });
 }
 
@@ -402,11 +409,7 @@ TEST_F(ZipRobustnessTest, EntriesGoneWhileEarlierOnesArePackedAreLeftOut)
             DeleteTree(folder);
         });
         EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + (separately ? "docs.zip" : "Files1.zip")});
-        const auto archive = ReadArchive(AttachedBytes());
-        ExpectTreeInArchive(archive, "docs", tree);
-        EXPECT_EQ(archive.names().size(), 1 + tree.folders.size() + tree.files.size());
-        ExpectOnlyBoxes({});
-        ExpectHostTemp();
+        ExpectOnlyTheTreeArchived(tree);
     }
 }
 
