@@ -110,6 +110,40 @@ private:
     void* data_;
 };
 
+// A window's device context, released on every road out.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+    ~WindowDc()
+    {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    HDC get() const noexcept { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// An object selected into a device context; the previous one is selected back at the end.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~Selection()
+    {
+        if (previous_) ::SelectObject(dc_, previous_);
+    }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
 // The clipboard, opened for one owner window; closed on every road out.
 class ClipboardSession {
 public:

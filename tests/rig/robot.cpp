@@ -12,7 +12,6 @@ namespace {
 
 constexpr DWORD kSendTimeoutMs = 5000;
 constexpr DWORD kPollMs = 20;
-constexpr DWORD kSweepLimitMs = 60000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr UINT kMsgRunAction = WM_APP + 0x41;
 constexpr UINT kMsgMarker = WM_APP + 0x42;
@@ -130,7 +129,7 @@ void Robot::SweepUntil(HANDLE commandDone)
             PostMessageA(window, WM_CLOSE, 0, 0);
             if (GetDlgItem(window, IDOK)) PostMessageA(window, WM_COMMAND, IDOK, 0);
         }
-        if (GetTickCount() - start > kSweepLimitMs) {
+        if (GetTickCount() - start > commandLimitMs_) {
             failures_.push_back("the command did not return");
             return;
         }

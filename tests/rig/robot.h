@@ -29,6 +29,9 @@ public:
     // can return. Problems end up in failures().
     void Run(const std::function<void()>& command, const Script& script);
 
+    // How long a command may take before it counts as not returning; a very large job sets more.
+    void SetCommandLimit(DWORD ms) { commandLimitMs_ = ms; }
+
     const std::vector<std::string>& failures() const { return failures_; }
     // Captions and texts of windows the robot had to close without being asked to.
     const std::vector<std::string>& unexpected() const { return unexpected_; }
@@ -65,6 +68,7 @@ private:
     std::vector<std::string> unexpected_;
     HWND actionWindow_ = nullptr;  // belongs to the thread that called Run
     HANDLE commandDone_ = nullptr;  // set once Run's command has returned
+    DWORD commandLimitMs_ = 60000;
 };
 
 // Top-level, visible dialog-class windows of this process.
