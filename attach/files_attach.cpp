@@ -23,13 +23,7 @@ namespace {
 
 using Entries = std::vector<std::string>;
 
-bool Exists(const std::string& path) noexcept { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool IsFolder(const std::string& path) noexcept
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool Exists(const char* path) noexcept { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 // Any program can fill the clipboard. A drive's root, or a path that climbs ("C:\work\.." is a
 // whole drive), would have the packing walk and copy far more than the user meant; a relative
@@ -63,50 +57,61 @@ HRESULT ReadDroppedFiles(HWND composeWindow, Entries& entries)
     return entries.empty() ? E_ABORT : S_OK;
 }
 
-// A new archive holding the sources. A failure leaves the archive where it is; an exception
-// first tries to remove it (the shell may still hold it open, and then it stays).
+// A new archive holding the sources that are still there when their turn comes: packing an
+// earlier one takes time. S_FALSE when none was. A failure leaves the archive where it is; an
+// exception first tries to remove it (the shell may still hold it open, and then it stays).
 HRESULT BuildArchive(const std::string& archive, const Entries& sources)
 {
     try {
         RETURN_IF_FAILED(WriteEmptyZip(archive.c_str()));
-        for (const std::string& source : sources) RETURN_IF_FAILED(AddToZipArchive(source.c_str(), archive.c_str()));
-        return S_OK;
+        HRESULT result = S_FALSE;
+        for (const std::string& source : sources) {
+            if (!Exists(source.c_str())) continue;
+            RETURN_IF_FAILED(AddToZipArchive(source.c_str(), archive.c_str()));
+            result = S_OK;
+        }
+        return result;
     } catch (...) {
         DeleteFileA(archive.c_str());
         throw;
     }
 }
 
-void AttachArchive(HWND composeWindow, const std::string& archive)
+// Packs the sources and attaches the archive, which then goes; S_FALSE, with nothing attached and
+// nothing left, when every source had gone.
+HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const Entries& sources)
 {
-    Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);
-    DeleteFileA(archive.c_str());
+    const HRESULT built = BuildArchive(archive, sources);
+    if (built == S_OK) Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);
+    if (SUCCEEDED(built)) DeleteFileA(archive.c_str());
+    return built;
 }
 
-// Files go from where they lie; each folder as an archive named after it. The first failure
-// stops, and what was attached before it stays attached.
+// Files go from where they lie; each folder as an archive named after it. An entry gone by its
+// turn is left out. The first failure stops, and what was attached before it stays attached.
 HRESULT AttachSeparately(HWND composeWindow, const Entries& entries)
 {
     for (const std::string& entry : entries) {
-        if (!IsFolder(entry)) {
+        const DWORD attributes = GetFileAttributesA(entry.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             Host().CompAttachFile(composeWindow, entry.c_str(), nullptr);
             continue;
         }
         std::string archive;
         RETURN_IF_FAILED(PathInHostTemp(std::string(LastPathComponent(entry.c_str())) + ".zip", archive));
-        RETURN_IF_FAILED(BuildArchive(archive, {entry}));
-        AttachArchive(composeWindow, archive);
+        RETURN_IF_FAILED(AttachArchiveOf(composeWindow, archive, {entry}));
     }
     return S_OK;
 }
 
+// With every entry gone before its turn, there is nothing to attach, as after the dialog.
 HRESULT AttachAsOneArchive(HWND composeWindow, const Entries& entries, const char* archiveName)
 {
     std::string archive;
     RETURN_IF_FAILED(PathInHostTemp(archiveName, archive));
-    RETURN_IF_FAILED(BuildArchive(archive, entries));
-    AttachArchive(composeWindow, archive);
-    return S_OK;
+    const HRESULT attached = AttachArchiveOf(composeWindow, archive, entries);
+    return attached == S_FALSE ? E_ABORT : attached;
 }
 
 }  // namespace
@@ -129,7 +134,7 @@ HRESULT AttachClipboardFiles(HWND composeWindow)
     const WaitCursor wait;
     // Whatever went away while the dialog was open is left out; with nothing left, there is
     // nothing to attach (not even an empty archive).
-    const auto gone = [](const std::string& entry) { return !Exists(entry); };
+    const auto gone = [](const std::string& entry) { return !Exists(entry.c_str()); };
     entries.erase(std::remove_if(entries.begin(), entries.end(), gone), entries.end());
     if (entries.empty()) return E_ABORT;
 

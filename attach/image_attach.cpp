@@ -25,7 +25,8 @@ namespace {
 constexpr wchar_t kPngMimeType[] = L"image/png";
 
 // The PNG we wrote into the host's folder, wherever it has been moved to; deleted on every
-// road out, so that nothing of ours stays behind.
+// road out, so that nothing of ours stays behind. One that cannot be deleted once attached stays
+// for the host to clean, and the command still succeeds: the mail has the attachment.
 class StagedFile {
 public:
     StagedFile() = default;

@@ -1,4 +1,7 @@
-// How long packing a large folder takes, split into its parts, and how many handles it holds.
+// How long packing a large folder takes, split into its parts, and how many handles it holds; and
+// packing it as the file path does, with the Shell class registered "Apartment" as Windows has
+// it, from a host thread without COM and from one in a single-threaded apartment: each must end,
+// within a bound.
 //
 //   bench_zip.exe [files] [bytes per file] [runs]     (defaults: 1000 files of 100 KiB, 3 runs)
 //
@@ -10,6 +13,7 @@
 #include "standins/host/host.h"
 #include "tests/rig/files.h"
 #include "tests/rig/plugin_fixture.h"
+#include "tests/support/com_setup.h"
 #include "tests/support/handle_count.h"
 #include "zip/zip_archive.h"
 
@@ -21,6 +25,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 #include <string>
 #include <thread>
@@ -89,6 +94,43 @@ void Check(const char* step, HRESULT result)
     if (FAILED(result)) std::printf("%s failed: 0x%08lX\n", step, static_cast<unsigned long>(result));
 }
 
+// One packing as the file path does it, on a thread of a host in the set-up's apartment.
+struct SetUpRun {
+    rig::Apartment apartment;
+    std::string source;
+    std::string archive;
+    HRESULT result = E_FAIL;
+    double seconds = 0;
+};
+
+constexpr DWORD kSetUpLimitMs = 120000;
+
+DWORD WINAPI PackAsTheFilePath(void* parameter)
+{
+    auto* run = static_cast<SetUpRun*>(parameter);
+    const rig::ApartmentScope host(run->apartment);
+    // The file path joins the multithreaded apartment for its command when the thread has none.
+    const dl::ComInit command(COINIT_MULTITHREADED);
+    try {
+        run->seconds = Seconds([&] { return dl::AddToZipArchive(run->source.c_str(), run->archive.c_str()); },
+                               run->result);
+    } catch (const std::exception& error) {
+        std::printf("AddToZipArchive raised: %s\n", error.what());
+    }
+    return 0;
+}
+
+// False when the packing did not end within the bound (the process then has to end).
+bool TimeSetUp(SetUpRun& run)
+{
+    dl::WriteEmptyZip(run.archive.c_str());
+    const dl::UniqueHandle thread(CreateThread(nullptr, 0, PackAsTheFilePath, &run, 0, nullptr));
+    if (!thread || WaitForSingleObject(thread.get(), kSetUpLimitMs) != WAIT_OBJECT_0) return false;
+    Check("AddToZipArchive", run.result);
+    DeleteFileA(run.archive.c_str());
+    return true;
+}
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -107,7 +149,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot register the stand-in for the ZIP handler\n");
         return 1;
     }
-    dl::ComInit com(COINIT_MULTITHREADED);
     const std::string base = rig::FreshFolder("dropline-bench");
     const std::string hostTemp = base + "host\\";
     host::SetTempFolder(hostTemp);
@@ -120,6 +161,28 @@ int main(int argc, char** argv)
     std::printf("source: %d files of %zu bytes (%.1f MB) in %d folders\n", files, size,
                 files * static_cast<double>(size) / 1e6, (files + 99) / 100);
 
+    // First, while no thread of the process is in the multithreaded apartment: the file path's
+    // command then creates it and leaves it, as in a host without COM.
+    const std::string dll = rig::BesideExecutable("zipfolder_standin.dll");
+    std::vector<double> setUpTimes[2];
+    const rig::Apartment setUps[2] = {rig::Apartment::kNone, rig::Apartment::kSingleThreaded};
+    for (int run = 0; run < runs; ++run) {
+        for (int i = 0; i < 2; ++i) {
+            if (!RegisterZipStandIn(dll.c_str(), ZipStandInThreading::kApartment)) return 1;
+            SetUpRun setUp{setUps[i], source, hostTemp + "setup.zip"};
+            const bool ended = TimeSetUp(setUp);
+            UnregisterZipStandIn();
+            if (!ended) {
+                std::printf("%s: packing did not end within %lu s\n",
+                            rig::Describe({ZipStandInThreading::kApartment, setUps[i]}).c_str(),
+                            static_cast<unsigned long>(kSetUpLimitMs / 1000));
+                return 1;
+            }
+            setUpTimes[i].push_back(setUp.seconds);
+        }
+    }
+
+    const dl::ComInit com(COINIT_MULTITHREADED);
     std::vector<double> whole;
     std::vector<double> copy;
     std::vector<double> pack;
@@ -168,6 +231,11 @@ int main(int argc, char** argv)
     print("packing copy alone (CopySourceTree):", copy);
     print("stand-in packing alone:", pack);
     print("source locks alone:", lock);
+    for (int i = 0; i < 2; ++i) {
+        const std::string what =
+            "file path, " + rig::Describe({ZipStandInThreading::kApartment, setUps[i]}) + ":";
+        print(what.c_str(), setUpTimes[i]);
+    }
     std::printf("open handles: %zu before, peak %zu during AddToZipArchive (+%zu)\n", handles.baseline(),
                 handles.peak(), handles.peak() - handles.baseline());
 

@@ -1,6 +1,7 @@
 // The host's temporary folder as it may be: gone, not writable, so deep that the staging paths
 // pass MAX_PATH, or already holding a file or folder of the name a path wants.
 #include "common/texts.h"
+#include "tests/rig/import_hook.h"
 #include "tests/support/robustness.h"
 #include "tests/rig/wine_gaps.h"
 
@@ -44,6 +45,40 @@ std::string FolderOfLength(const std::string& base, size_t length)
         path += std::string(part, 'd') + "\\";
     }
     return path;
+}
+
+// Faults of the plug-in's own file calls that no folder set-up gives reliably.
+enum class Fault { kNone, kWriteFails, kShortWrite, kCloseFails, kDeleteFails };
+Fault g_fault = Fault::kNone;
+
+using WriteFileFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+using CloseHandleFn = BOOL(WINAPI*)(HANDLE);
+using DeleteFileFn = BOOL(WINAPI*)(LPCSTR);
+WriteFileFn g_writeFile = nullptr;
+CloseHandleFn g_closeHandle = nullptr;
+DeleteFileFn g_deleteFile = nullptr;
+
+BOOL WINAPI FaultyWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (g_fault == Fault::kWriteFails) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return g_writeFile(file, data, g_fault == Fault::kShortWrite ? size / 2 : size, written, overlapped);
+}
+
+// Closed, but reported as failed, as when the last data cannot be flushed.
+BOOL WINAPI FaultyCloseHandle(HANDLE handle)
+{
+    const BOOL closed = g_closeHandle(handle);
+    return g_fault == Fault::kCloseFails ? FALSE : closed;
+}
+
+BOOL WINAPI FaultyDeleteFileA(LPCSTR path)
+{
+    if (g_fault != Fault::kDeleteFails) return g_deleteFile(path);
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
 }
 
 class HostRobustnessTest : public RobustnessTest {
@@ -138,6 +173,46 @@ TEST_F(HostRobustnessTest, FolderDeepEnoughThatOnlyThePackingCopyPassesTheLimit)
 // Each path meets a file and a folder of the name it wants: the text path replaces a file (and
 // removes it after the attach), the image path never replaces anything, archives replace files;
 // what cannot be replaced ends in the failure message, untouched.
+// A staging file that cannot be written whole or closed fails with the message and is removed
+// again. One that cannot be deleted once the host took it stays in the host's folder, which the
+// host cleans; the mail has the attachment, so nothing is said.
+TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
+{
+    const auto hook = [this](const char* function, FARPROC replacement) {
+        return ReplaceImport(plugin_, "kernel32.dll", function, replacement);
+    };
+    g_writeFile = reinterpret_cast<WriteFileFn>(hook("WriteFile", reinterpret_cast<FARPROC>(FaultyWriteFile)));
+    g_closeHandle = reinterpret_cast<CloseHandleFn>(hook("CloseHandle", reinterpret_cast<FARPROC>(FaultyCloseHandle)));
+    g_deleteFile = reinterpret_cast<DeleteFileFn>(hook("DeleteFileA", reinterpret_cast<FARPROC>(FaultyDeleteFileA)));
+    ASSERT_TRUE(g_writeFile && g_closeHandle && g_deleteFile);
+
+    for (const Fault fault : {Fault::kWriteFails, Fault::kShortWrite, Fault::kCloseFails}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        g_fault = fault;
+        ASSERT_TRUE(PutText("text"));
+        RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+        g_fault = Fault::kNone;
+        ExpectHostTemp();
+    }
+
+    const struct {
+        const char* name;
+        std::function<bool()> put;
+    } paths[] = {{"Text1.txt", [] { return PutText("text"); }},
+                 {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }}};
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.name);
+        ASSERT_TRUE(path.put());
+        g_fault = Fault::kDeleteFails;
+        Run();
+        g_fault = Fault::kNone;
+        EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + path.name});
+        ExpectOnlyBoxes({});
+        ExpectHostTemp({path.name});
+        EmptyHostTemp();
+    }
+}
+
 TEST_F(HostRobustnessTest, SameNamesAlreadyInTheFolder)
 {
     SKIP_WOW64_NO_BITMAPS();

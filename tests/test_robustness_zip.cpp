@@ -4,6 +4,8 @@
 // and only what a failure leaves on purpose stays in the host's folder.
 #include "common/texts.h"
 #include "common/win.h"
+#include "tests/rig/import_hook.h"
+#include "tests/support/allocation_faults.h"
 #include "tests/support/folder_link.h"
 #include "tests/support/robustness.h"
 #include "tests/support/source_tree.h"
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 using namespace rig;
@@ -26,6 +29,57 @@ using Clock = std::chrono::steady_clock;
 bool IsPackingFolder(const std::string& name)
 {
     return name.size() == 38 && name.front() == '{' && name.back() == '}';
+}
+
+// Reparse points that Wine cannot make, as Windows lists them: the plug-in's folder listings
+// give these names the attribute and the tag.
+const struct {
+    const char* name;
+    DWORD tag;
+} kTaggedNames[] = {
+    {"cloud", IO_REPARSE_TAG_CLOUD},       // a cloud-synchronised folder
+    {"dedup.txt", IO_REPARSE_TAG_DEDUP},   // a file on a deduplicated volume
+    {"junction", IO_REPARSE_TAG_MOUNT_POINT},
+};
+
+using FindFirstFn = HANDLE(WINAPI*)(LPCSTR, LPWIN32_FIND_DATAA);
+using FindNextFn = BOOL(WINAPI*)(HANDLE, LPWIN32_FIND_DATAA);
+FindFirstFn g_findFirst = nullptr;
+FindNextFn g_findNext = nullptr;
+
+void TagListedEntry(WIN32_FIND_DATAA& entry)
+{
+    entry.dwReserved0 = 0;
+    for (const auto& tagged : kTaggedNames) {
+        if (std::strcmp(entry.cFileName, tagged.name) != 0) continue;
+        entry.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        entry.dwReserved0 = tagged.tag;
+    }
+}
+
+HANDLE WINAPI TaggingFindFirst(LPCSTR pattern, LPWIN32_FIND_DATAA entry)
+{
+    const HANDLE find = g_findFirst(pattern, entry);
+    if (find != INVALID_HANDLE_VALUE) TagListedEntry(*entry);
+    return find;
+}
+
+BOOL WINAPI TaggingFindNext(HANDLE find, LPWIN32_FIND_DATAA entry)
+{
+    const BOOL found = g_findNext(find, entry);
+    if (found) TagListedEntry(*entry);
+    return found;
+}
+
+// Windows makes a folder created with a link as its template a link to the same place; Wine
+// ignores the template. This does what Windows does, for the one link a test names.
+std::string g_templateLink;
+std::string g_templateTarget;
+
+BOOL WINAPI CreateDirectoryExAsWindows(LPCSTR templateFolder, LPCSTR folder, LPSECURITY_ATTRIBUTES security)
+{
+    if (g_templateLink == templateFolder) return MakeFolderLink(folder, g_templateTarget);
+    return CreateDirectoryA(folder, security);
 }
 
 class ZipRobustnessTest : public RobustnessTest {
@@ -50,6 +104,17 @@ protected:
             if (now.size() <= before.size()) return;
             Sleep(50);
         }
+    }
+
+    // The one attachment is an archive of `tree` under "docs" and nothing else; nothing was said
+    // and nothing is left.
+    void ExpectOnlyTheTreeArchived(const SourceTree& tree) const
+    {
+        const auto archive = ReadArchive(AttachedBytes());
+        ExpectTreeInArchive(archive, "docs", tree);
+        EXPECT_EQ(archive.names().size(), 1 + tree.folders.size() + tree.files.size());
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
     }
 
     // The names of the one attachment's archive.
@@ -87,6 +152,68 @@ TEST_F(ZipRobustnessTest, LinkBackUpTheTreeIsLeftOutOfTheArchive)
     });
     EXPECT_EQ(Snapshot(work_), before);
     EXPECT_TRUE(RemoveFolderLink(docs + "\\sub\\loop"));
+}
+
+TEST_F(ZipRobustnessTest, FoldersWithReparsePointsThatAreNotLinksArePackedWhole)
+{
+    const std::string docs = Folder("docs");
+    File("docs\\a.txt", "A");
+    File("docs\\dedup.txt", "D");
+    Folder("docs\\cloud");
+    File("docs\\cloud\\c.txt", "C");
+    Folder("docs\\cloud\\deep");
+    File("docs\\cloud\\deep\\d.txt", "D");
+    Folder("docs\\junction");
+    File("docs\\junction\\elsewhere.txt", "E");
+    const bool wineLink = MakeFolderLink(docs + "\\loop", docs);
+    g_findFirst = reinterpret_cast<FindFirstFn>(
+        ReplaceImport(plugin_, "kernel32.dll", "FindFirstFileA", reinterpret_cast<FARPROC>(TaggingFindFirst)));
+    g_findNext = reinterpret_cast<FindNextFn>(
+        ReplaceImport(plugin_, "kernel32.dll", "FindNextFileA", reinterpret_cast<FARPROC>(TaggingFindNext)));
+    ASSERT_TRUE(g_findFirst && g_findNext);
+    const auto before = Snapshot(work_);
+
+    ASSERT_TRUE(PutFiles({docs}));
+    Run();
+    Paths names = ArchivedNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Paths{"docs/", "docs/a.txt", "docs/cloud/", "docs/cloud/c.txt", "docs/cloud/deep/",
+                            "docs/cloud/deep/d.txt", "docs/dedup.txt"}))
+        << "the junction and the link are left out, everything else is packed";
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+    EXPECT_EQ(Snapshot(work_), before);
+    if (wineLink) {
+        EXPECT_TRUE(RemoveFolderLink(docs + "\\loop"));
+    }
+}
+
+// The copied folder is itself a link: the packing copy is a plain folder holding what the link
+// leads to, never a link into the user's data.
+TEST_F(ZipRobustnessTest, CopiedLinkIsPackedAsAPlainFolderOfWhatItLeadsTo)
+{
+    const std::string target = Folder("target");
+    File("target\\t.txt", "T");
+    Folder("target\\sub");
+    File("target\\sub\\u.txt", "U");
+    const std::string link = work_ + "link";
+    if (!MakeFolderLink(link, target)) GTEST_SKIP() << "no linked folders on this system";
+    g_templateLink = link;
+    g_templateTarget = target;
+    ReplaceImport(plugin_, "kernel32.dll", "CreateDirectoryExA", reinterpret_cast<FARPROC>(CreateDirectoryExAsWindows));
+    const auto before = Snapshot(target);
+
+    ASSERT_TRUE(PutFiles({link}));
+    Run();
+    EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + "link.zip"});
+    Paths names = ArchivedNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Paths{"link/", "link/sub/", "link/sub/u.txt", "link/t.txt"}));
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+    EXPECT_EQ(Snapshot(target), before);
+    g_templateLink.clear();
+    EXPECT_TRUE(RemoveFolderLink(link));
 }
 
 TEST_F(ZipRobustnessTest, FolderOfTenThousandSmallFiles)
@@ -182,9 +309,7 @@ TEST_F(ZipRobustnessTest, SlowHandlerIsWaitedFor)
     ASSERT_TRUE(PutFiles({docs}));
     ExpectNoGrowth([&] {
         Run();
-        ExpectTreeInArchive(ReadArchive(AttachedBytes()), "docs", tree);
-        ExpectOnlyBoxes({});
-        ExpectHostTemp();
+        ExpectOnlyTheTreeArchived(tree);
     });
 }
 
@@ -264,6 +389,70 @@ TEST_F(ZipRobustnessTest, EntryDeletedWhileTheDialogIsOpenInOneArchive)
     EXPECT_EQ(ReadArchive(AttachedBytes()).names(), Paths{"b.txt"});
     ExpectOnlyBoxes({});
     ExpectHostTemp();
+}
+
+// Packing a folder takes time, and entries after it may go meanwhile: they are left out, in both
+// modes, and nothing is said.
+TEST_F(ZipRobustnessTest, EntriesGoneWhileEarlierOnesArePackedAreLeftOut)
+{
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", "slow");
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", "800");
+    const std::string docs = Folder("docs");
+    const SourceTree tree = MakeSourceTree(docs);
+    for (const DWORD separately : {1u, 0u}) {
+        SCOPED_TRACE(separately ? "separately" : "one archive");
+        WriteDword("DLAttachFileSeparately", separately);
+        const std::string file = File("b.txt", "B");
+        const std::string folder = Folder("gone");
+        File("gone\\g.txt", "G");
+        ASSERT_TRUE(PutFiles({docs, file, folder}));
+        Run([&](Robot& r) {
+            // Once the first folder is being packed.
+            for (int i = 0; i < 200; ++i) {
+                const Paths names = List(hostTemp_);
+                if (std::any_of(names.begin(), names.end(), IsPackingFolder)) break;
+                r.Sleep(25);
+            }
+            EXPECT_TRUE(DeleteFileA(file.c_str()));
+            DeleteTree(folder);
+        });
+        EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + (separately ? "docs.zip" : "Files1.zip")});
+        ExpectOnlyTheTreeArchived(tree);
+    }
+}
+
+// Memory may run out at any allocation of the file path, also inside the checks that cannot
+// raise: each must end in the one failure message, never in the end of the host.
+TEST_F(ZipRobustnessTest, EachAllocationOfTheFilePathFailingInTurnEndsInOneMessage)
+{
+    const std::string a = File("a.txt", "A");
+    const std::string docs = Folder("docs");
+    File("docs\\b.txt", "B");
+    ASSERT_TRUE(InstallAllocationFaults(plugin_));
+    constexpr int kMostAllocations = 2000;
+    bool succeeded = false;
+    for (int failing = 1; failing <= kMostAllocations && !succeeded; ++failing) {
+        SCOPED_TRACE("allocation " + std::to_string(failing));
+        ASSERT_TRUE(PutFiles({a, docs}));
+        FailAllocation(failing);
+        Run([](Robot& r) {
+            try {
+                r.DismissMessageBox(3000);
+            } catch (const RobotTimeout&) {
+                // No message: the command got through.
+            }
+        });
+        FailAllocation(0);
+        const std::vector<rig::RecordedBox> boxes = RecordedBoxes();
+        succeeded = boxes.empty();
+        if (succeeded) {
+            EXPECT_EQ(AttachedPaths(), (Paths{a, hostTemp_ + "docs.zip"}));
+        } else {
+            ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+        }
+        EmptyHostTemp();
+    }
+    EXPECT_TRUE(succeeded) << "the command never got through";
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // Packing files and folders into archives: the empty archive, the source locks, the packing copy
 // and its path limits, and the whole packing through the stand-in for the shell's ZIP handler,
-// also when it misbehaves. The calls are made directly, as the file attachment makes them.
+// also when it misbehaves, in each COM set-up a host may have. The calls are made directly, as the
+// file attachment makes them.
 #include "common/hresult.h"
 #include "common/win.h"
 #include "plugin/host_api.h"
 #include "standins/host/host.h"
 #include "tests/rig/files.h"
 #include "tests/rig/plugin_fixture.h"
+#include "tests/support/com_setup.h"
 #include "tests/support/folder_link.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/source_tree.h"
@@ -63,6 +65,8 @@ bool IsGuidText(const std::string& text)
 
 class ZipArchiveTest : public ::testing::Test {
 protected:
+    explicit ZipArchiveTest(rig::Apartment apartment = rig::Apartment::kMultithreaded) : apartment_(apartment) {}
+
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(dl::BindHostFunctions());
@@ -120,7 +124,8 @@ protected:
         return names;
     }
 
-    dl::ComInit com_{COINIT_MULTITHREADED};
+    // The caller has COM initialised, as the file attachment does.
+    rig::ApartmentScope apartment_;
     std::string hostTemp_;
     std::string work_;
     std::string archive_;
@@ -237,9 +242,38 @@ TEST_F(ZipArchiveTest, TooLongPathsFailTheCopyAndLeaveAnEmptyPackingFolder)
     EXPECT_EQ(Bytes(archive_), kEmptyArchive);
 }
 
-// ---- Through the stand-in for the shell's ZIP handler ----
+// ---- Through the stand-in for the shell's ZIP handler, in each COM set-up ----
 
-TEST_F(ZipArchiveTest, FileBecomesOneEntryNamedLikeIt)
+// The calling thread in a single-threaded or the multithreaded apartment (the file attachment
+// joins that one when the host's thread has none), the Shell class of either threading model.
+class ZipPackingTest : public ZipArchiveTest, public ::testing::WithParamInterface<rig::ComSetUp> {
+protected:
+    ZipPackingTest() : ZipArchiveTest(GetParam().apartment) {}
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(RegisterZipStandIn(rig::BesideExecutable("zipfolder_standin.dll").c_str(), GetParam().threading));
+        ZipArchiveTest::SetUp();
+    }
+    void TearDown() override
+    {
+        ZipArchiveTest::TearDown();
+        UnregisterZipStandIn();
+    }
+
+    rig::Watchdog watchdog_{60000, "packing with " + rig::Describe(GetParam())};
+};
+
+INSTANTIATE_TEST_SUITE_P(ComSetUps, ZipPackingTest,
+                         ::testing::Values(rig::ComSetUp{ZipStandInThreading::kBoth, rig::Apartment::kSingleThreaded},
+                                           rig::ComSetUp{ZipStandInThreading::kBoth, rig::Apartment::kMultithreaded},
+                                           rig::ComSetUp{ZipStandInThreading::kApartment,
+                                                         rig::Apartment::kSingleThreaded},
+                                           rig::ComSetUp{ZipStandInThreading::kApartment,
+                                                         rig::Apartment::kMultithreaded}),
+                         [](const ::testing::TestParamInfo<rig::ComSetUp>& info) { return rig::Describe(info.param); });
+
+TEST_P(ZipPackingTest, FileBecomesOneEntryNamedLikeIt)
 {
     // Read-only, as is its packing copy, which must go all the same.
     const std::string file = work_ + "report.txt";
@@ -258,7 +292,7 @@ TEST_F(ZipArchiveTest, FileBecomesOneEntryNamedLikeIt)
     EXPECT_TRUE(CanOpenForWriting(file)) << "the lock is released";
 }
 
-TEST_F(ZipArchiveTest, FolderBecomesOneEntryWithItsWholeTreeAndStaysUntouched)
+TEST_P(ZipPackingTest, FolderBecomesOneEntryWithItsWholeTreeAndStaysUntouched)
 {
     const std::string root = MakeTree();
     const auto before = rig::Snapshot(work_);
@@ -271,7 +305,7 @@ TEST_F(ZipArchiveTest, FolderBecomesOneEntryWithItsWholeTreeAndStaysUntouched)
     EXPECT_TRUE(PackingFolders().empty());
 }
 
-TEST_F(ZipArchiveTest, SourcesAddedOneAfterAnotherAreTopLevelEntriesInCallOrder)
+TEST_P(ZipPackingTest, SourcesAddedOneAfterAnotherAreTopLevelEntriesInCallOrder)
 {
     const std::string root = MakeTree("表");
     const std::string file = work_ + "ソ.txt";
@@ -286,7 +320,7 @@ TEST_F(ZipArchiveTest, SourcesAddedOneAfterAnotherAreTopLevelEntriesInCallOrder)
     rig::ExpectTreeInArchive(archive, "表", tree_);
 }
 
-TEST_F(ZipArchiveTest, PathsOf258BytesArePacked)
+TEST_P(ZipPackingTest, PathsOf258BytesArePacked)
 {
     const std::string source258 = FileWithPathLength(work_, 258, "long source");
     const std::string name(258 - hostTemp_.size() - 39, 'n');
@@ -297,7 +331,7 @@ TEST_F(ZipArchiveTest, PathsOf258BytesArePacked)
     EXPECT_EQ(Archive().names(), (std::vector<std::string>{source258.substr(source258.rfind('\\') + 1), name}));
 }
 
-TEST_F(ZipArchiveTest, HandlerFailuresReleaseTheLocksAndLeaveThePackingCopy)
+TEST_P(ZipPackingTest, HandlerFailuresReleaseTheLocksAndLeaveThePackingCopy)
 {
     const std::string root = MakeTree();
 
@@ -325,7 +359,7 @@ TEST_F(ZipArchiveTest, HandlerFailuresReleaseTheLocksAndLeaveThePackingCopy)
     }
 }
 
-TEST_F(ZipArchiveTest, NoNewThreadOrTooManyRaiseWithTheLocksReleased)
+TEST_P(ZipPackingTest, NoNewThreadOrTooManyRaiseWithTheLocksReleased)
 {
     const std::string root = MakeTree();
     for (const char* mode : {"sync", "twelve"}) {
@@ -340,7 +374,7 @@ TEST_F(ZipArchiveTest, NoNewThreadOrTooManyRaiseWithTheLocksReleased)
     }
 }
 
-TEST_F(ZipArchiveTest, ReturnsOnlyOnceASlowHandlerHasFinished)
+TEST_P(ZipPackingTest, ReturnsOnlyOnceASlowHandlerHasFinished)
 {
     const std::string root = MakeTree();
     SetStandInMode("slow");

@@ -1,8 +1,10 @@
 // Folders attached through the command as archives, packed by the stand-in for the shell's ZIP
-// handler: what the host receives, what is left behind, and the one failure message.
+// handler: what the host receives, what is left behind, and the one failure message; with the
+// host's UI thread in each apartment and the Shell class of either threading model.
 #include "common/texts.h"
 #include "common/win.h"
 #include "tests/rig/plugin_fixture.h"
+#include "tests/support/com_setup.h"
 #include "tests/support/source_tree.h"
 #include "tests/rig/wine_gaps.h"
 #include "zip/thread_wait.h"
@@ -28,7 +30,8 @@ void WaitUntilOnly(const dl::ThreadIdSet& threads)
     }
 }
 
-class ZipAttachTest : public PluginTest {
+// The host's thread joins its apartment before the plug-in loads and leaves it after it is gone.
+class ZipAttachTest : public PluginTest, public ::testing::WithParamInterface<ComSetUp> {
 protected:
     static void SetUpTestSuite()
     {
@@ -38,6 +41,7 @@ protected:
 
     void SetUp() override
     {
+        ASSERT_TRUE(RegisterZipStandIn(BesideExecutable("zipfolder_standin.dll").c_str(), GetParam().threading));
         PluginTest::SetUp();
         docs_ = work_ + "docs";
         WriteDword("DLConfirmFile", 0);
@@ -51,6 +55,7 @@ protected:
     {
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", nullptr);
         PluginTest::TearDown();
+        UnregisterZipStandIn();
     }
 
     // Runs the command over the file list; what the host received, all for our window.
@@ -86,11 +91,24 @@ protected:
         return true;
     }
 
+    ApartmentScope apartment_{GetParam().apartment};
+    // A hung command cannot be cut short on the host's own thread.
+    Watchdog watchdog_{90000, "attaching with " + Describe(GetParam())};
     std::string docs_;
     SourceTree tree_;
 };
 
-TEST_F(ZipAttachTest, SeparateModeAttachesFilesWhereTheyLieAndTheFolderAsItsArchive)
+INSTANTIATE_TEST_SUITE_P(
+    ComSetUps, ZipAttachTest,
+    ::testing::Values(ComSetUp{ZipStandInThreading::kBoth, Apartment::kNone},
+                      ComSetUp{ZipStandInThreading::kBoth, Apartment::kSingleThreaded},
+                      ComSetUp{ZipStandInThreading::kBoth, Apartment::kMultithreaded},
+                      ComSetUp{ZipStandInThreading::kApartment, Apartment::kNone},
+                      ComSetUp{ZipStandInThreading::kApartment, Apartment::kSingleThreaded},
+                      ComSetUp{ZipStandInThreading::kApartment, Apartment::kMultithreaded}),
+    [](const ::testing::TestParamInfo<ComSetUp>& info) { return Describe(info.param); });
+
+TEST_P(ZipAttachTest, SeparateModeAttachesFilesWhereTheyLieAndTheFolderAsItsArchive)
 {
     const auto before = Snapshot(work_);
     const auto attachments = Attach({work_ + "a.txt", docs_, work_ + "b.txt"});
@@ -110,7 +128,7 @@ TEST_F(ZipAttachTest, SeparateModeAttachesFilesWhereTheyLieAndTheFolderAsItsArch
     EXPECT_TRUE(TreeCanBeWritten());
 }
 
-TEST_F(ZipAttachTest, OneArchiveModePacksEverythingUnderTheNameFromTheDialog)
+TEST_P(ZipAttachTest, OneArchiveModePacksEverythingUnderTheNameFromTheDialog)
 {
     SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmFile", 1);
@@ -131,7 +149,7 @@ TEST_F(ZipAttachTest, OneArchiveModePacksEverythingUnderTheNameFromTheDialog)
     EXPECT_TRUE(List(hostTemp_).empty());
 }
 
-TEST_F(ZipAttachTest, FolderWhoseArchiveCannotBeCreatedStopsWithTheFilesBeforeItAttached)
+TEST_P(ZipAttachTest, FolderWhoseArchiveCannotBeCreatedStopsWithTheFilesBeforeItAttached)
 {
     // A folder already has the archive's name.
     ASSERT_TRUE(CreateDirectoryA((hostTemp_ + "docs.zip").c_str(), nullptr));
@@ -143,7 +161,7 @@ TEST_F(ZipAttachTest, FolderWhoseArchiveCannotBeCreatedStopsWithTheFilesBeforeIt
     EXPECT_EQ(List(hostTemp_), std::vector<std::string>{"docs.zip"}) << "no packing was started";
 }
 
-TEST_F(ZipAttachTest, MisbehavingHandlerGivesOneFailureMessageAndReleasesTheFolder)
+TEST_P(ZipAttachTest, MisbehavingHandlerGivesOneFailureMessageAndReleasesTheFolder)
 {
     for (const char* mode : {"nofolder", "copyfail", "sync", "twelve"}) {
         SCOPED_TRACE(mode);

@@ -432,7 +432,9 @@ TEST(ZipStandInRegistrationTest, OnlyTheLastUnregistrationRestoresThePreviousSer
 
   ASSERT_TRUE(RegisterZipStandIn(dll.c_str()));
   EXPECT_EQ(RegisteredServer(), standIn);
-  ASSERT_TRUE(RegisterZipStandIn(dll.c_str()));
+  // A nested registration of the other model gives the first one's back when undone.
+  ASSERT_TRUE(RegisterZipStandIn(dll.c_str(), ZipStandInThreading::kApartment));
+  EXPECT_EQ(RegisteredServer(), std::make_pair(dll, std::string("Apartment")));
   UnregisterZipStandIn();
   EXPECT_EQ(RegisteredServer(), standIn);
   UnregisterZipStandIn();

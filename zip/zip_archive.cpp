@@ -27,10 +27,15 @@ HRESULT CheckCopyPathLength(const char* path)
     return S_OK;
 }
 
+// A junction or symbolic link may lead back up the tree, and what it points at is not part of the
+// source. Other reparse points (cloud-synchronised folders and their placeholders, deduplicated
+// volumes) sit on folders that hold the user's files like any other. Find data carries the tag;
+// none (zero, which no reparse point has, as Wine leaves it for its links) counts as a link.
 bool IsLinkedFolder(const WIN32_FIND_DATAA& entry)
 {
-    constexpr DWORD kLinkedFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    return (entry.dwFileAttributes & kLinkedFolder) == kLinkedFolder;
+    constexpr DWORD kFolderWithReparsePoint = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((entry.dwFileAttributes & kFolderWithReparsePoint) != kFolderWithReparsePoint) return false;
+    return entry.dwReserved0 == 0 || IsReparseTagNameSurrogate(entry.dwReserved0);
 }
 
 bool IsSelfOrParent(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
@@ -39,7 +44,7 @@ bool IsSelfOrParent(const char* name) { return std::strcmp(name, ".") == 0 || st
 template <typename Visit>
 HRESULT ForEachEntry(const std::string& folder, Visit visit)
 {
-    WIN32_FIND_DATAA entry;
+    WIN32_FIND_DATAA entry{};
     UniqueFind find(FindFirstFileA((folder + "\\*").c_str(), &entry));
     if (!find) return E_FAIL;
     do {
@@ -51,20 +56,24 @@ HRESULT ForEachEntry(const std::string& folder, Visit visit)
 HRESULT LockFolderEntries(const std::string& folder, SourceLocks& locks)
 {
     return ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) {
-        // A junction or link may lead back up the tree; what it points at is not part of the source.
         if (IsLinkedFolder(entry)) return S_OK;
         return LockSourceTree((folder + "\\" + entry.cFileName).c_str(), locks);
     });
 }
 
 // Files are copied with their attributes and times, folders made anew with theirs; linked folders
-// are left out like in the lock walk.
+// are left out like in the lock walk. A folder with a reparse point (the copied folder itself may
+// be a link) is made plain: with it as template, the copy would get the reparse point too and
+// lead into the user's data.
 HRESULT CopyTree(const std::string& source, const std::string& target)
 {
     const DWORD attributes = GetFileAttributesA(source.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return HrFromBool(CopyFileA(source.c_str(), target.c_str(), TRUE));
-    RETURN_IF_FAILED(HrFromBool(CreateDirectoryExA(source.c_str(), target.c_str(), nullptr)));
+    const BOOL made = (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                          ? CreateDirectoryA(target.c_str(), nullptr)
+                          : CreateDirectoryExA(source.c_str(), target.c_str(), nullptr);
+    RETURN_IF_FAILED(HrFromBool(made));
     return ForEachEntry(source, [&](const WIN32_FIND_DATAA& entry) {
         if (IsLinkedFolder(entry)) return S_OK;
         return CopyTree(source + "\\" + entry.cFileName, target + "\\" + entry.cFileName);
@@ -200,13 +209,16 @@ HRESULT CopySourceTree(const char* source, const char* target)
 
 HRESULT PackWithShell(const char* item, const char* archivePath)
 {
-    ThreadIdSet before;
-    ThreadIdSet after;
-    RETURN_IF_FAILED(SnapshotProcessThreads(before));
     ComPtr<IShellDispatch> shell;
     RETURN_IF_FAILED(CreateShell(shell));
     ComPtr<Folder> archive;
     RETURN_IF_FAILED(OpenArchiveFolder(*shell.get(), archivePath, archive));
+    // Taken once the objects exist: created from the multithreaded apartment, a Shell class of
+    // the Apartment model (as Windows registers it) lives on a thread that COM starts for it and
+    // keeps until the apartment is left, and waiting for that thread would never end.
+    ThreadIdSet before;
+    ThreadIdSet after;
+    RETURN_IF_FAILED(SnapshotProcessThreads(before));
     RETURN_IF_FAILED(RequestCopyInto(*archive.get(), item));
     RETURN_IF_FAILED(SnapshotProcessThreads(after));
     return WaitForNewThreads(before, after);

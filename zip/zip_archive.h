@@ -24,8 +24,8 @@ HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath);
 using SourceLocks = std::vector<UniqueFile>;
 
 // Opens every file under `path` (or the file itself) into `locks`. E_FAIL when a file cannot be
-// opened for shared reading or a folder cannot be listed; linked folders below `path` are not
-// entered.
+// opened for shared reading or a folder cannot be listed; linked folders (junctions, symbolic
+// links) below `path` are not entered, folders with other reparse points are.
 HRESULT LockSourceTree(const char* path, SourceLocks& locks);
 HRESULT ReleaseSourceLocks(SourceLocks& locks);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -15,6 +16,9 @@ constexpr wchar_t kSavedThreadingModel[] = L"DroplineZipStandInSavedThreadingMod
 // parallel, and the first to finish must not pull the stand-in from under the others.
 constexpr wchar_t kUsers[] = L"DroplineZipStandInUsers";
 constexpr wchar_t kMutexName[] = L"Local\\DroplineZipStandInRegistration";
+
+// The threading models that this process's registrations replaced, the latest last.
+std::vector<std::wstring> g_replacedModels;
 
 // Serialises registration changes between processes.
 class RegistrationLock {
@@ -118,7 +122,7 @@ std::wstring FromAnsi(const char* text) {
 
 }  // namespace
 
-bool RegisterZipStandIn(const char* dllWindowsPath) {
+bool RegisterZipStandIn(const char* dllWindowsPath, ZipStandInThreading threading) {
   if (!dllWindowsPath) return false;
   const std::wstring path = FromAnsi(dllWindowsPath);
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -130,9 +134,16 @@ bool RegisterZipStandIn(const char* dllWindowsPath) {
                       key.out(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  return SaveOnce(key.get(), nullptr, kSavedServer) &&
-         SaveOnce(key.get(), kThreadingModel, kSavedThreadingModel) && WriteString(key.get(), nullptr, path) &&
-         WriteString(key.get(), kThreadingModel, L"Both") && WriteUsers(key.get(), ReadUsers(key.get()) + 1);
+  std::wstring replaced;
+  if (!ReadString(key.get(), kThreadingModel, &replaced)) replaced.clear();
+  const wchar_t* model = threading == ZipStandInThreading::kApartment ? L"Apartment" : L"Both";
+  if (!SaveOnce(key.get(), nullptr, kSavedServer) || !SaveOnce(key.get(), kThreadingModel, kSavedThreadingModel) ||
+      !WriteString(key.get(), nullptr, path) || !WriteString(key.get(), kThreadingModel, model) ||
+      !WriteUsers(key.get(), ReadUsers(key.get()) + 1)) {
+    return false;
+  }
+  g_replacedModels.push_back(std::move(replaced));
+  return true;
 }
 
 void UnregisterZipStandIn() {
@@ -142,6 +153,11 @@ void UnregisterZipStandIn() {
     return;
   }
   const DWORD users = ReadUsers(key.get());
+  if (!g_replacedModels.empty()) {
+    const std::wstring replaced = std::move(g_replacedModels.back());
+    g_replacedModels.pop_back();
+    if (users > 1 && !replaced.empty()) WriteString(key.get(), kThreadingModel, replaced);
+  }
   if (users > 1) {
     WriteUsers(key.get(), users - 1);
     return;

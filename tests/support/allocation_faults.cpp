@@ -9,9 +9,18 @@ namespace rig {
 
 namespace {
 
-std::atomic<bool> g_failNext{false};
+// Allocations to go until the one that fails; 0 when none is to.
+std::atomic<int> g_failIn{0};
 std::mutex g_lock;
 std::set<void*> g_live;
+
+bool FailsNow()
+{
+    int left = g_failIn.load();
+    while (left > 0 && !g_failIn.compare_exchange_weak(left, left - 1)) {
+    }
+    return left == 1;
+}
 
 void Track(void* block)
 {
@@ -27,7 +36,7 @@ void Untrack(void* block)
 
 void* __cdecl PluginMalloc(size_t size)
 {
-    if (g_failNext.exchange(false)) return nullptr;
+    if (FailsNow()) return nullptr;
     void* block = std::malloc(size);
     Track(block);
     return block;
@@ -35,7 +44,7 @@ void* __cdecl PluginMalloc(size_t size)
 
 void* __cdecl PluginCalloc(size_t count, size_t size)
 {
-    if (g_failNext.exchange(false)) return nullptr;
+    if (FailsNow()) return nullptr;
     void* block = std::calloc(count, size);
     Track(block);
     return block;
@@ -43,7 +52,7 @@ void* __cdecl PluginCalloc(size_t count, size_t size)
 
 void* __cdecl PluginRealloc(void* old, size_t size)
 {
-    if (size && g_failNext.exchange(false)) return nullptr;
+    if (size && FailsNow()) return nullptr;
     void* block = std::realloc(old, size);
     if (block || !size) Untrack(old);
     Track(block);
@@ -104,7 +113,9 @@ bool InstallAllocationFaults(HMODULE plugin)
     return replaced == static_cast<int>(std::size(kReplacements));
 }
 
-void FailNextAllocation() { g_failNext = true; }
+void FailNextAllocation() { FailAllocation(1); }
+
+void FailAllocation(int count) { g_failIn = count; }
 
 void StartCountingAllocations()
 {
