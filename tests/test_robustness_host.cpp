@@ -178,6 +178,7 @@ TEST_F(HostRobustnessTest, FolderDeepEnoughThatOnlyThePackingCopyPassesTheLimit)
 // host cleans; the mail has the attachment, so nothing is said.
 TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
 {
+    SKIP_WOW64_NO_BITMAPS();
     const auto hook = [this](const char* function, FARPROC replacement) {
         return ReplaceImport(plugin_, "kernel32.dll", function, replacement);
     };
