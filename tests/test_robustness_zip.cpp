@@ -9,7 +9,6 @@
 #include "tests/support/folder_link.h"
 #include "tests/support/robustness.h"
 #include "tests/support/source_tree.h"
-#include "tests/rig/wine_gaps.h"
 #include "zip/thread_wait.h"
 
 #include <algorithm>
@@ -135,7 +134,6 @@ protected:
 
 TEST_F(ZipRobustnessTest, LinkBackUpTheTreeIsLeftOutOfTheArchive)
 {
-    SKIP_WOW64_COM_HANDLE_LEAK();
     const std::string docs = Folder("docs");
     File("docs\\a.txt", "A");
     Folder("docs\\sub");
@@ -301,7 +299,6 @@ TEST_F(ZipRobustnessTest, MisbehavingHandlerInEachWayAndBothModes)
 
 TEST_F(ZipRobustnessTest, SlowHandlerIsWaitedFor)
 {
-    SKIP_WOW64_COM_HANDLE_LEAK();
     SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", "slow");
     SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", "200");
     const std::string docs = Folder("docs");

@@ -5,16 +5,12 @@
 
 namespace zipstandin {
 
-// Counts live objects and server locks; DllCanUnloadNow answers from it.
-void AddModuleReference();
-void ReleaseModuleReference();
-
 // Reference counting and QueryInterface for an object with one interface of its own (besides
-// IUnknown and, for automation interfaces, IDispatch). Keeps the module loaded while it lives.
+// IUnknown and, for automation interfaces, IDispatch).
 template <class Interface, bool kDispatch>
 class ComObject : public Interface {
  public:
-  ComObject() { AddModuleReference(); }
+  ComObject() = default;
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
@@ -38,7 +34,7 @@ class ComObject : public Interface {
   }
 
  protected:
-  virtual ~ComObject() { ReleaseModuleReference(); }
+  virtual ~ComObject() = default;
 
  private:
   LONG references_ = 1;
