@@ -116,14 +116,27 @@ HRESULT CopyClipboardBitmap(ClipboardPicture& picture)
     return HrFromGdiplus(GdipCreateBitmapFromHBITMAP(handle, nullptr, picture.image.put()));
 }
 
-// The most faithful form the clipboard offers: the program's own PNG, then a bitmap with its
-// alpha, then the bitmap. The clipboard is open for the copying only.
+// The picture format the copying program put: the first of them in the clipboard's order, which
+// lists the system's conversions of a format after it. 0 when there is none.
+UINT OfferedPictureFormat() noexcept
+{
+    for (UINT format = EnumClipboardFormats(0); format != 0; format = EnumClipboardFormats(format)) {
+        if (format == CF_BITMAP || format == CF_DIB || format == CF_DIBV5) return format;
+    }
+    return 0;
+}
+
+// The most faithful form the clipboard offers: the program's own PNG, then its DIB with alpha,
+// then the bitmap. Only the DIB the program put is read: a conversion holds no alpha that its
+// source lacks, and the system makes one by copying every pixel. The clipboard is open for the
+// copying only.
 HRESULT CopyClipboardPicture(HWND owner, ClipboardPicture& picture)
 {
     const ClipboardSession clipboard(owner);
     if (!clipboard.isOpen()) return E_FAIL;
     if (SUCCEEDED(CopyOfferedPng(picture))) return S_OK;
-    if (SUCCEEDED(CopyAlphaDib(CF_DIBV5, picture)) || SUCCEEDED(CopyAlphaDib(CF_DIB, picture))) return S_OK;
+    const UINT offered = OfferedPictureFormat();
+    if ((offered == CF_DIBV5 || offered == CF_DIB) && SUCCEEDED(CopyAlphaDib(offered, picture))) return S_OK;
     return CopyClipboardBitmap(picture);
 }
 
