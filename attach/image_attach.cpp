@@ -1,19 +1,25 @@
 #include "attach/image_attach.h"
 
 #include "attach/attach_command.h"
+#include "attach/picture_blocks.h"
+#include "attach/staging_file.h"
 #include "common/hresult.h"
 #include "common/texts.h"
 #include "plugin/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
 
+#include <shlwapi.h>
 #include <strsafe.h>
 
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace dl {
 
@@ -23,6 +29,8 @@ using namespace Gdiplus::DllExports;
 namespace {
 
 constexpr wchar_t kPngMimeType[] = L"image/png";
+// The registered format under which programs put a picture's PNG file beside its bitmap.
+constexpr char kPngClipboardFormat[] = "PNG";
 
 // The PNG we wrote into the host's folder, wherever it has been moved to; deleted on every
 // road out, so that nothing of ours stays behind. One that cannot be deleted once attached stays
@@ -51,21 +59,99 @@ private:
     std::string path_;
 };
 
-// Reads the clipboard's bitmap and writes it as a PNG under a name from the host. The wait
-// cursor and the open clipboard last for exactly this.
-HRESULT StageClipboardImage(HWND composeWindow, UniqueGpBitmap& bitmap, StagedFile& staged)
+// The picture as taken from the clipboard, in our own memory, so that the clipboard is free again
+// before anything is written.
+struct ClipboardPicture {
+    UniqueGpBitmap image;    // for the dialog's size label, and encoded when there is no PNG
+    std::vector<BYTE> png;   // the copying program's own PNG file, staged as it is
+};
+
+// The copying program's own PNG, when all of it decodes: a damaged file is found here and not by
+// the mail's recipient.
+HRESULT CopyOfferedPng(ClipboardPicture& picture)
 {
-    const WaitCursor wait;
-    const ClipboardSession clipboard(composeWindow);
-    if (!clipboard.isOpen()) return E_FAIL;
+    const GlobalLock block(GetClipboardData(RegisterClipboardFormatA(kPngClipboardFormat)));
+    const auto* bytes = static_cast<const BYTE*>(block.data());
+    const size_t length = PngFileLength(bytes, block.size());
+    if (length == 0 || length > MAXDWORD) return E_FAIL;
+    std::vector<BYTE> png(bytes, bytes + length);
+
+    ComPtr<IStream> stream;
+    *stream.put() = SHCreateMemStream(png.data(), static_cast<UINT>(length));
+    if (!stream) return E_OUTOFMEMORY;
+    UniqueGpBitmap image;
+    RETURN_IF_FAILED(HrFromGdiplus(GdipCreateBitmapFromStream(stream.get(), image.put())));
+    PixelFormat format = PixelFormatUndefined;
+    GdipGetImagePixelFormat(image.get(), &format);
+    if (!LockedBits(image.get(), ImageLockModeRead, format).locked()) return E_FAIL;
+    picture.image = std::move(image);
+    picture.png = std::move(png);
+    return S_OK;
+}
+
+// A 32-bit bitmap with its alpha channel, where the synthesized CF_BITMAP would lose it.
+HRESULT CopyAlphaDib(UINT format, ClipboardPicture& picture)
+{
+    const GlobalLock block(GetClipboardData(format));
+    const auto* bytes = static_cast<const BYTE*>(block.data());
+    const std::optional<AlphaDib> dib = FindAlphaDib(bytes, block.size());
+    if (!dib) return E_FAIL;
+    UniqueGpBitmap image;
+    RETURN_IF_FAILED(HrFromGdiplus(
+        GdipCreateBitmapFromScan0(dib->width, dib->height, 0, PixelFormat32bppARGB, nullptr, image.put())));
+    {
+        const LockedBits pixels(image.get(), ImageLockModeWrite, PixelFormat32bppARGB);
+        if (!pixels.locked()) return E_FAIL;
+        const size_t rowBytes = static_cast<size_t>(dib->width) * 4;
+        for (int y = 0; y < dib->height; ++y) std::memcpy(pixels.row(y), bytes + dib->RowOffset(y), rowBytes);
+    }
+    picture.image = std::move(image);
+    return S_OK;
+}
+
+HRESULT CopyClipboardBitmap(ClipboardPicture& picture)
+{
     const auto handle = static_cast<HBITMAP>(GetClipboardData(CF_BITMAP));
     if (!handle) return E_FAIL;
-    RETURN_IF_FAILED(HrFromGdiplus(GdipCreateBitmapFromHBITMAP(handle, nullptr, bitmap.put())));
+    return HrFromGdiplus(GdipCreateBitmapFromHBITMAP(handle, nullptr, picture.image.put()));
+}
+
+// The picture format the copying program put: the first of them in the clipboard's order, which
+// lists the system's conversions of a format after it. 0 when there is none.
+UINT OfferedPictureFormat() noexcept
+{
+    for (UINT format = EnumClipboardFormats(0); format != 0; format = EnumClipboardFormats(format)) {
+        if (format == CF_BITMAP || format == CF_DIB || format == CF_DIBV5) return format;
+    }
+    return 0;
+}
+
+// The most faithful form the clipboard offers: the program's own PNG, then its DIB with alpha,
+// then the bitmap. Only the DIB the program put is read: a conversion holds no alpha that its
+// source lacks, and the system makes one by copying every pixel. The clipboard is open for the
+// copying only.
+HRESULT CopyClipboardPicture(HWND owner, ClipboardPicture& picture)
+{
+    const ClipboardSession clipboard(owner);
+    if (!clipboard.isOpen()) return E_FAIL;
+    if (SUCCEEDED(CopyOfferedPng(picture))) return S_OK;
+    const UINT offered = OfferedPictureFormat();
+    if ((offered == CF_DIBV5 || offered == CF_DIB) && SUCCEEDED(CopyAlphaDib(offered, picture))) return S_OK;
+    return CopyClipboardBitmap(picture);
+}
+
+// Takes the clipboard's picture and writes it as a PNG under a name from the host. The wait
+// cursor lasts for exactly this.
+HRESULT StageClipboardImage(HWND composeWindow, ClipboardPicture& picture, StagedFile& staged)
+{
+    const WaitCursor wait;
+    RETURN_IF_FAILED(CopyClipboardPicture(composeWindow, picture));
 
     const char* stagedPath = Host().GetTempFileName("png");
     if (!stagedPath) return E_FAIL;
     staged.assign(stagedPath);
-    return SaveImageAsPng(staged.path(), bitmap.get());
+    if (picture.png.empty()) return SaveImageAsPng(staged.path(), picture.image.get());
+    return WriteStagingFile(staged.path(), picture.png.data(), static_cast<DWORD>(picture.png.size()));
 }
 
 HRESULT ConfirmImage(HWND composeWindow, ImageAttachRequest& request)
@@ -74,7 +160,6 @@ HRESULT ConfirmImage(HWND composeWindow, ImageAttachRequest& request)
     return RunConfirmDialog(composeWindow, IDD_IMAGE_CONFIRM, ImageConfirmDialogProc,
                             reinterpret_cast<LPARAM>(&request), text::kBusyImageOrText);
 }
-
 
 }  // namespace
 
@@ -109,11 +194,11 @@ HRESULT AttachClipboardImage(HWND composeWindow)
 {
     // Declared first: every GDI+ object below is gone before GDI+ shuts down.
     const GdiplusSession gdiplus;
-    UniqueGpBitmap bitmap;
+    ClipboardPicture picture;
     StagedFile staged;
-    RETURN_IF_FAILED(StageClipboardImage(composeWindow, bitmap, staged));
+    RETURN_IF_FAILED(StageClipboardImage(composeWindow, picture, staged));
 
-    ImageAttachRequest request{staged.path(), bitmap.get(), {}};
+    ImageAttachRequest request{staged.path(), picture.image.get(), {}};
     RETURN_IF_FAILED(StringCchCopyA(request.fileName, kFileNameBufferSize, text::kDefaultImageName));
     RETURN_IF_FAILED(ConfirmImage(composeWindow, request));
 

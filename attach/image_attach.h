@@ -13,7 +13,7 @@ namespace dl {
 // What the path shares with its dialog; lives on the path's stack for one command.
 struct ImageAttachRequest {
     const char* stagedPath;        // the PNG as written, under the host's temporary name
-    Gdiplus::GpImage* image;       // the bitmap made from the clipboard; owned by the path
+    Gdiplus::GpImage* image;       // the picture decoded or taken from the clipboard; owned by the path
     char fileName[kFileNameBufferSize];  // offered to the user; the accepted name after OK
 };
 

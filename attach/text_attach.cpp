@@ -1,6 +1,7 @@
 #include "attach/attach_command.h"
 
 #include "attach/confirm_dialog.h"
+#include "attach/staging_file.h"
 #include "attach/text_dialog.h"
 #include "common/hresult.h"
 #include "common/texts.h"
@@ -39,34 +40,12 @@ std::unique_ptr<char[]> CopyClipboardText(HWND owner) noexcept
     return copy;
 }
 
-// The handle is closed on every road out.
-HRESULT WriteWholeText(UniqueFile file, const char* text) noexcept
-{
-    const DWORD length = static_cast<DWORD>(std::strlen(text));
-    DWORD written = 0;
-    RETURN_IF_FAILED(HrFromBool(WriteFile(file.get(), text, length, &written, nullptr)));
-    if (written != length) return E_FAIL;
-    return HrFromBool(CloseHandle(file.release()));
-}
-
-// An existing file of that name is replaced. A file that could not be written whole, or closed,
-// goes again: nothing half-written stays in the host's folder.
-HRESULT WriteStagingFile(const std::string& path, const char* text) noexcept
-{
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    if (!file) return E_FAIL;
-    const HRESULT result = WriteWholeText(std::move(file), text);
-    if (FAILED(result)) DeleteFileA(path.c_str());
-    return result;
-}
-
 // The host takes the file's content during the attach call, so the file goes right after. Should
 // it not go, the mail has the attachment all the same, so no failure is reported; the file stays
 // in the host's temporary folder, which the host cleans.
 HRESULT AttachStagingFile(HWND composeWindow, const std::string& path, const char* text) noexcept
 {
-    RETURN_IF_FAILED(WriteStagingFile(path, text));
+    RETURN_IF_FAILED(WriteStagingFile(path, text, static_cast<DWORD>(std::strlen(text))));
     Host().CompAttachFile(composeWindow, path.c_str(), nullptr);
     DeleteFileA(path.c_str());
     return S_OK;

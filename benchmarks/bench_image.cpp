@@ -3,9 +3,13 @@
 // the same bitmap to a file, measured in alternating rounds of the same run. A third figure,
 // writing a newly allocated buffer of the bitmap's size, shows what the command's one copy of
 // the pixels (the GDI+ bitmap made from the clipboard's bitmap) costs at the least here.
+// Then the same picture offered by its program with its own PNG beside the bitmap: the command
+// stages that file as it is, so it is set against writing the file alone.
 #include "attach/image_attach.h"
+#include "attach/staging_file.h"
 #include "standins/host/host.h"
 #include "tests/rig/plugin_fixture.h"
+#include "tests/support/clipboard_blocks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -131,6 +135,37 @@ double TimeFreshBuffer()
     return pixels ? Milliseconds(start, end) : -1;
 }
 
+// Writing the file as the command stages it, alone.
+double TimeWrite(const std::string& path, const std::string& bytes)
+{
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    const HRESULT result = dl::WriteStagingFile(path, bytes.data(), static_cast<DWORD>(bytes.size()));
+    QueryPerformanceCounter(&end);
+    DeleteFileA(path.c_str());
+    return SUCCEEDED(result) ? Milliseconds(start, end) : -1;
+}
+
+// One command through the keystroke: adds the time to the host's attach call and to the
+// command's end, and gives the attached bytes. False when nothing was attached.
+bool TimeCommand(HWND compose, std::vector<double>& toAttach, std::vector<double>& wholes, std::string& attached)
+{
+    host::ClearAttachments();
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    host::DispatchKey(compose, host::kKeyV, host::kModifierCtrl | host::kModifierShift);
+    QueryPerformanceCounter(&end);
+    const auto attachments = host::Attachments();
+    if (attachments.size() != 1) {
+        std::printf("nothing was attached\n");
+        return false;
+    }
+    toAttach.push_back(Milliseconds(start, g_attachCalledAt));
+    wholes.push_back(Milliseconds(start, end));
+    attached = attachments[0].bytes;
+    return true;
+}
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -157,28 +192,40 @@ int main()
     std::printf("%dx%d screenshot, confirmation off, %d rounds\n", kWidth, kHeight, kRounds);
     std::printf("round  encode ms  command to attach ms  whole command ms  fresh buffer ms\n");
     std::vector<double> encodes, toAttach, wholes, buffers;
+    std::string png;
     for (int round = 1; round <= kRounds; ++round) {
         encodes.push_back(TimeEncoding(folder + "encode-only.png"));
         buffers.push_back(TimeFreshBuffer());
-        host::ClearAttachments();
-        LARGE_INTEGER start, end;
-        QueryPerformanceCounter(&start);
-        host::DispatchKey(compose, host::kKeyV, host::kModifierCtrl | host::kModifierShift);
-        QueryPerformanceCounter(&end);
-        const auto attachments = host::Attachments();
-        if (attachments.size() != 1) {
-            std::printf("round %d: nothing was attached\n", round);
-            return 1;
-        }
-        toAttach.push_back(Milliseconds(start, g_attachCalledAt));
-        wholes.push_back(Milliseconds(start, end));
-        std::printf("%5d  %9.1f  %20.1f  %16.1f  %15.1f   (PNG %zu bytes)\n", round, encodes.back(),
-                    toAttach.back(), wholes.back(), buffers.back(), attachments[0].bytes.size());
+        if (!TimeCommand(compose, toAttach, wholes, png)) return 1;
+        std::printf("%5d  %9.1f  %20.1f  %16.1f  %15.1f   (PNG %lu bytes)\n", round, encodes.back(),
+                    toAttach.back(), wholes.back(), buffers.back(), static_cast<unsigned long>(png.size()));
     }
     const double encode = Median(encodes), command = Median(toAttach);
     std::printf("median: encode %.1f ms, command to attach %.1f ms (%+.1f%%), whole command %.1f ms, "
                 "fresh buffer %.1f ms\n",
                 encode, command, 100.0 * (command - encode) / encode, Median(wholes), Median(buffers));
+
+    // The PNG the command wrote is the program's own here.
+    const std::string offered = png;
+    rig::PutBlocks({{RegisterClipboardFormatA("PNG"), offered}}, MakeScreenshot());
+    std::printf("\nthe same with its own PNG beside the bitmap (%lu bytes), %d rounds\n",
+                static_cast<unsigned long>(offered.size()), kRounds);
+    std::printf("round  write file ms  command to attach ms  whole command ms\n");
+    std::vector<double> writes;
+    toAttach.clear();
+    wholes.clear();
+    for (int round = 1; round <= kRounds; ++round) {
+        writes.push_back(TimeWrite(folder + "write-only.png", offered));
+        if (!TimeCommand(compose, toAttach, wholes, png)) return 1;
+        if (png != offered) {
+            std::printf("round %d: the attachment is not the offered PNG\n", round);
+            return 1;
+        }
+        std::printf("%5d  %13.1f  %20.1f  %16.1f\n", round, writes.back(), toAttach.back(), wholes.back());
+    }
+    const double write = Median(writes), offeredCommand = Median(toAttach);
+    std::printf("median: write file %.1f ms, command to attach %.1f ms (ratio %.1f), whole command %.1f ms\n",
+                write, offeredCommand, offeredCommand / write, Median(wholes));
     DestroyWindow(compose);
     host::UnloadPlugin();
     rig::DeleteTree(folder);

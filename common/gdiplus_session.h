@@ -47,6 +47,38 @@ using UniqueGpImage = Unique<GpImageTraits<Gdiplus::GpImage>>;
 using UniqueGpBitmap = Unique<GpImageTraits<Gdiplus::GpBitmap>>;
 using UniqueGpGraphics = Unique<GpGraphicsTraits>;
 
+// All pixels of a GDI+ bitmap locked in one pixel format, for reading or writing (ImageLockMode);
+// unlocked at the end of the scope. Locking for reading makes GDI+ decode every pixel.
+class LockedBits {
+public:
+    LockedBits(Gdiplus::GpBitmap* bitmap, UINT mode, Gdiplus::PixelFormat format) noexcept : bitmap_(bitmap)
+    {
+        UINT width = 0;
+        UINT height = 0;
+        Gdiplus::DllExports::GdipGetImageWidth(bitmap, &width);
+        Gdiplus::DllExports::GdipGetImageHeight(bitmap, &height);
+        const Gdiplus::GpRect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+        locked_ = Gdiplus::DllExports::GdipBitmapLockBits(bitmap, &all, mode, format, &data_) == Gdiplus::Ok;
+    }
+    ~LockedBits()
+    {
+        if (locked_) Gdiplus::DllExports::GdipBitmapUnlockBits(bitmap_, &data_);
+    }
+    LockedBits(const LockedBits&) = delete;
+    LockedBits& operator=(const LockedBits&) = delete;
+
+    bool locked() const noexcept { return locked_; }
+    BYTE* row(int y) const noexcept
+    {
+        return static_cast<BYTE*>(data_.Scan0) + static_cast<ptrdiff_t>(y) * data_.Stride;
+    }
+
+private:
+    Gdiplus::GpBitmap* bitmap_;
+    Gdiplus::BitmapData data_{};
+    bool locked_ = false;
+};
+
 // An ANSI path as UTF-16 for GDI+, converted with the system ANSI code page. GDI+ opens files
 // without the long-path prefix, so MAX_PATH characters is all it could use; a longer or
 // unconvertible path becomes empty, and the GDI+ call given it fails.

@@ -2,9 +2,15 @@
 // call, and its confirmation dialog driven by the robot.
 #include "attach/image_attach.h"
 #include "attach/image_preview.h"
+#include "attach/picture_blocks.h"
 #include "common/texts.h"
 #include "tests/rig/plugin_fixture.h"
+#include "tests/support/clipboard_blocks.h"
+#include "tests/support/png_facts.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,6 +57,64 @@ Picture Decode(const std::string& bytes, const std::string& scratchFolder)
     }
     return picture;
 }
+
+// Pixels as 0xAARRGGBB.
+constexpr DWORD kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kYellow = 0xFFFFFF00, kClear = 0;
+constexpr DWORD kNoAlpha = 0x00FFFFFF;
+
+// A picture as programs copy a logo: the left half `top` above and `bottom` below (so that rows
+// put upside down show), the right half `right`.
+struct Logo {
+    int width, height;
+    DWORD top, bottom, right;
+    DWORD At(int x, int y) const { return x >= width / 2 ? right : y < height / 2 ? top : bottom; }
+};
+
+// The logo as a CF_DIBV5 block as browsers write it, rows bottom-up.
+std::string DibV5(const Logo& logo)
+{
+    const BITMAPV5HEADER header = AlphaDibHeader(logo.width, logo.height);
+    std::string block(reinterpret_cast<const char*>(&header), sizeof(header));
+    for (int y = logo.height - 1; y >= 0; --y) {
+        for (int x = 0; x < logo.width; ++x) {
+            const DWORD pixel = logo.At(x, y);
+            block.append(reinterpret_cast<const char*>(&pixel), sizeof(pixel));
+        }
+    }
+    return block;
+}
+
+// The image as GDI+ writes it as a PNG file (the caller holds a GdiplusSession).
+std::string SavedAsPng(Gdiplus::GpImage* image, const std::string& folder)
+{
+    const std::string path = folder + "expected.png";
+    std::string bytes;
+    EXPECT_EQ(dl::SaveImageAsPng(path.c_str(), image), S_OK);
+    EXPECT_TRUE(ReadBytes(path, bytes));
+    return bytes;
+}
+
+std::string PngOf(const Logo& logo, const std::string& folder)
+{
+    std::vector<DWORD> pixels;
+    for (int y = 0; y < logo.height; ++y) {
+        for (int x = 0; x < logo.width; ++x) pixels.push_back(logo.At(x, y));
+    }
+    dl::UniqueGpBitmap bitmap;
+    GdipCreateBitmapFromScan0(logo.width, logo.height, logo.width * 4, PixelFormat32bppARGB,
+                              reinterpret_cast<BYTE*>(pixels.data()), bitmap.put());
+    return SavedAsPng(bitmap.get(), folder);
+}
+
+// The PNG with the start of its image data zeroed: whole in form, but it does not decode.
+std::string Damaged(std::string png)
+{
+    std::fill_n(png.begin() + static_cast<std::ptrdiff_t>(png.find("IDAT") + 4), 8, '\0');
+    return png;
+}
+
+// How the preview shows a pixel composited on the black frame (alpha is 0 or 255 here).
+COLORREF OnBlack(DWORD argb) { return (argb >> 24) ? FromXrgb(argb) : kBlack; }
 
 // Pixels of the w x h area at (left, top) that differ from the rig's pattern.
 int PatternMismatches(const Picture& picture, int left, int top, int width, int height)
@@ -383,6 +447,84 @@ TEST_F(ImageAttachTest, PreviewIsCentredOnBlackUnscaledWhenSmallShrunkWhenWide)
     EXPECT_LT(BlackPixels(frame, image), (image.right - image.left) * (image.bottom - image.top) / 20);
 }
 
+TEST_F(ImageAttachTest, PicturesArriveAsCopiedWithTransparencyAndTheProgramsOwnPng)
+{
+    const UINT pngFormat = RegisterClipboardFormatA("PNG");
+    const Logo logo{64, 64, kRed, kGreen, kClear};
+    // Told apart from the bitmap beside it by its size and colours.
+    const Logo offered{48, 40, kBlue, kYellow, kClear};
+    const Logo opaque{64, 64, kRed, kGreen, kBlue};
+    const Logo zeroAlpha{64, 64, kRed & kNoAlpha, kGreen & kNoAlpha, kBlue & kNoAlpha};
+    const auto screenshot = [&] {
+        return MakeScreenBitmap(64, 64, [&](int x, int y) { return FromXrgb(opaque.At(x, y)); });
+    };
+    const std::string offeredPng = PngOf(offered, work_);
+    std::string asToday;
+    {
+        dl::UniqueGpBitmap bitmap;
+        HBITMAP source = screenshot();
+        GdipCreateBitmapFromHBITMAP(source, nullptr, bitmap.put());
+        DeleteObject(source);
+        asToday = SavedAsPng(bitmap.get(), work_);
+    }
+    struct Case {
+        const char* clipboard;
+        std::function<bool()> put;
+        Logo attached;
+        std::string bytes;  // when given, the attachment is exactly these
+    };
+    const Case cases[] = {
+        {"transparent CF_DIBV5", [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}}); }, logo, ""},
+        {"the same with its PNG", [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}, {pngFormat, offeredPng}}); },
+         offered, offeredPng},
+        {"the same with a PNG that does not decode",
+         [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}, {pngFormat, Damaged(offeredPng)}}); }, logo, ""},
+        {"32-bit CF_DIB, alpha 0 everywhere", [&] { return PutBlocks({{CF_DIB, DibV5(zeroAlpha)}}); }, opaque, ""},
+        {"opaque screenshot", [&] { return PutBitmap(screenshot()); }, opaque, asToday},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.clipboard);
+        host::ClearAttachments();
+        ASSERT_TRUE(c.put());
+        std::string label;
+        Picture frame;
+        RunWithDialog([&](Robot& r, HWND dialog) {
+            label = r.Text(dialog, kSizeLabel);
+            frame = GrabFrame(r, dialog);
+            r.Click(dialog, IDOK);
+        });
+        const auto attachments = host::Attachments();
+        ASSERT_EQ(attachments.size(), 1u);
+        const std::string& bytes = attachments[0].bytes;
+        if (!c.bytes.empty()) {
+            EXPECT_TRUE(bytes == c.bytes);
+        }
+        const PngFacts png(bytes);
+        ASSERT_TRUE(png.valid());
+        const Logo& want = c.attached;
+        ASSERT_EQ(png.width(), static_cast<UINT>(want.width));
+        ASSERT_EQ(png.height(), static_cast<UINT>(want.height));
+        ASSERT_GE(frame.width, want.width);
+        ASSERT_GE(frame.height, want.height);
+        const int left = (frame.width - want.width) / 2, top = (frame.height - want.height) / 2;
+        int wrongPixels = 0, wrongPreview = 0;
+        for (int y = 0; y < want.height; ++y) {
+            for (int x = 0; x < want.width; ++x) {
+                wrongPixels += png.argb(x, y) != want.At(x, y);
+                wrongPreview += frame.at(left + x, top + y) != OnBlack(want.At(x, y));
+            }
+        }
+        EXPECT_EQ(wrongPixels, 0);
+        EXPECT_EQ(wrongPreview, 0);
+        char expectedLabel[dl::kImageSizeLabelSize] = "";
+        dl::FormatImageSizeText(want.width, want.height, static_cast<DWORD>(bytes.size()), expectedLabel,
+                                sizeof(expectedLabel));
+        EXPECT_EQ(label, expectedLabel);
+        EXPECT_TRUE(RecordedBoxes().empty());
+        ExpectHostFolderEmpty();
+    }
+}
+
 // The helpers below the dialog, on files of known content.
 class ImageFileTest : public ::testing::Test {
 protected:
@@ -438,6 +580,70 @@ TEST_F(ImageFileTest, SizeLabelTakesTheImagesPixelsAndTheFilesBytes)
     const std::string gone = folder_ + "gone.png";
     EXPECT_EQ(dl::FormatImageSizeLabel(gone.c_str(), bitmap.get(), label), E_FAIL);
     EXPECT_FALSE(Exists(gone));
+}
+
+// The clipboard's blocks as the image path reads them, whole or hostile: never past their end.
+TEST(PictureBlocks, PngLengthEndsAtIendAndAWholeChunkOnly)
+{
+    const dl::GdiplusSession gdiplus;
+    const std::string png = PngOf({8, 6, kRed, kGreen, kClear}, FreshFolder("picture-blocks"));
+    ASSERT_GT(png.size(), 40u);
+    std::string hugeChunk = png.substr(0, 8) + "\xFF\xFF\xFF\xF0IHDR" + png.substr(16);
+    const std::pair<std::string, size_t> cases[] = {
+        {png, png.size()},
+        {png + std::string(100, '\0'), png.size()},  // slack after IEND is not the file's
+        {png.substr(0, png.size() - 1), 0},           // IEND cut short
+        {png.substr(0, png.size() / 2), 0},
+        {hugeChunk, 0},
+        {"GIF89a" + png.substr(6), 0},
+        {"", 0},
+    };
+    for (const auto& [block, length] : cases) {
+        EXPECT_EQ(dl::PngFileLength(reinterpret_cast<const BYTE*>(block.data()), block.size()), length) << block.size();
+    }
+}
+
+TEST(PictureBlocks, AlphaDibOnlyWithARealAlphaInTheTopByteAndPixelsInsideTheBlock)
+{
+    const Logo logo{8, 6, kRed, kGreen, kClear};
+    struct Case {
+        const char* what;
+        std::function<void(BITMAPV5HEADER&)> change;
+        size_t cut;
+        bool found;
+    };
+    const auto none = [](BITMAPV5HEADER&) {};
+    const Case cases[] = {
+        {"as browsers write it", none, 0, true},
+        {"top-down", [](BITMAPV5HEADER& h) { h.bV5Height = -h.bV5Height; }, 0, true},
+        {"BI_RGB with the alpha mask", [](BITMAPV5HEADER& h) { h.bV5Compression = BI_RGB; }, 0, true},
+        {"one byte short", none, 1, false},
+        {"no alpha mask", [](BITMAPV5HEADER& h) { h.bV5AlphaMask = 0; }, 0, false},
+        {"header past the block", [](BITMAPV5HEADER& h) { h.bV5Size = 0x7FFFFFFF; }, 0, false},
+        {"24 bits", [](BITMAPV5HEADER& h) { h.bV5BitCount = 24; }, 0, false},
+        {"red and blue swapped", [](BITMAPV5HEADER& h) { std::swap(h.bV5RedMask, h.bV5BlueMask); }, 0, false},
+        {"INT_MIN high, which has no positive", [](BITMAPV5HEADER& h) { h.bV5Height = INT_MIN; }, 0, false},
+        {"largest size", [](BITMAPV5HEADER& h) { h.bV5Width = h.bV5Height = INT_MAX; }, 0, false},
+        {"colour table past the pixels", [](BITMAPV5HEADER& h) { h.bV5ClrUsed = 0xFFFFFFFF; }, 0, false},
+    };
+    for (const Case& c : cases) {
+        std::string block = DibV5(logo);
+        BITMAPV5HEADER header{};
+        std::memcpy(&header, block.data(), sizeof(header));
+        c.change(header);
+        block.replace(0, sizeof(header), reinterpret_cast<const char*>(&header), sizeof(header));
+        block.resize(block.size() - c.cut);
+        const auto dib = dl::FindAlphaDib(reinterpret_cast<const BYTE*>(block.data()), block.size());
+        EXPECT_EQ(dib.has_value(), c.found) << c.what;
+        if (!dib) continue;
+        const bool bottomUp = header.bV5Height > 0;
+        EXPECT_EQ(dib->width, 8) << c.what;
+        EXPECT_EQ(dib->height, 6) << c.what;
+        EXPECT_EQ(dib->RowOffset(0), sizeof(header) + (bottomUp ? 5 * 32 : 0)) << c.what;
+    }
+    // Alpha 0 everywhere is no transparency.
+    const std::string opaque = DibV5({8, 6, kRed & kNoAlpha, kGreen & kNoAlpha, kBlue & kNoAlpha});
+    EXPECT_FALSE(dl::FindAlphaDib(reinterpret_cast<const BYTE*>(opaque.data()), opaque.size()));
 }
 
 }  // namespace

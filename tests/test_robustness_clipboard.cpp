@@ -211,17 +211,7 @@ TEST_F(ClipboardRobustnessTest, SmallMonochromeAndAlphaBitmapsBecomePngs)
 TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
 {
     // Only a version 5 bitmap with alpha: the system offers it as a bitmap, and it is attached.
-    BITMAPV5HEADER v5{};
-    v5.bV5Size = sizeof(v5);
-    v5.bV5Width = 4;
-    v5.bV5Height = 4;
-    v5.bV5Planes = 1;
-    v5.bV5BitCount = 32;
-    v5.bV5Compression = BI_BITFIELDS;
-    v5.bV5RedMask = 0xFF0000;
-    v5.bV5GreenMask = 0xFF00;
-    v5.bV5BlueMask = 0xFF;
-    v5.bV5AlphaMask = 0xFF000000;
+    const BITMAPV5HEADER v5 = AlphaDibHeader(4, 4);
     ASSERT_TRUE(PutBlocks({{CF_DIBV5, Bytes(&v5, sizeof(v5)) + std::string(64, static_cast<char>(0x80))}}));
     Run();
     const PngFacts png(AttachedBytes());

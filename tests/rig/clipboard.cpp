@@ -117,7 +117,7 @@ COLORREF PatternColor(int x, int y)
     return RGB((x * 7) & 0xFF, (y * 5) & 0xFF, ((x + y) * 3) & 0xFF);
 }
 
-HBITMAP MakePatternBitmap(int width, int height)
+HBITMAP MakeScreenBitmap(int width, int height, const std::function<COLORREF(int x, int y)>& color)
 {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -129,7 +129,7 @@ HBITMAP MakePatternBitmap(int width, int height)
     std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const COLORREF c = PatternColor(x, y);
+            const COLORREF c = color(x, y);
             pixels[static_cast<size_t>(y) * width + x] = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
         }
     }
@@ -139,5 +139,7 @@ HBITMAP MakePatternBitmap(int width, int height)
     ReleaseDC(nullptr, screen);
     return bitmap;
 }
+
+HBITMAP MakePatternBitmap(int width, int height) { return MakeScreenBitmap(width, height, PatternColor); }
 
 }  // namespace rig

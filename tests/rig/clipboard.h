@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ bool PutFiles(const std::vector<std::string>& paths);
 bool PutTextAndBitmap(const std::string& text, HBITMAP bitmap);
 bool PutTextAndFiles(const std::string& text, const std::vector<std::string>& paths);
 
+// A screen-compatible bitmap whose pixel (x, y) is color(x, y).
+HBITMAP MakeScreenBitmap(int width, int height, const std::function<COLORREF(int x, int y)>& color);
 // A 24-bit screen-compatible bitmap whose pixel (x, y) is PatternColor(x, y).
 HBITMAP MakePatternBitmap(int width, int height);
 COLORREF PatternColor(int x, int y);

@@ -20,7 +20,7 @@ bool SetBlock(const ClipboardBlock& block)
 
 }  // namespace
 
-bool PutBlocks(const std::vector<ClipboardBlock>& blocks)
+bool PutBlocks(const std::vector<ClipboardBlock>& blocks, HBITMAP bitmap)
 {
     int attempt = 0;
     while (!OpenClipboard(nullptr)) {
@@ -30,6 +30,7 @@ bool PutBlocks(const std::vector<ClipboardBlock>& blocks)
     EmptyClipboard();
     bool ok = true;
     for (const ClipboardBlock& block : blocks) ok = SetBlock(block) && ok;
+    if (bitmap) ok = SetClipboardData(CF_BITMAP, bitmap) && ok;
     CloseClipboard();
     return ok;
 }
@@ -40,6 +41,22 @@ ClipboardBlock DropBlock(const std::string& list, DWORD filesOffset, bool wide)
     header.pFiles = filesOffset;
     header.fWide = wide;
     return {CF_HDROP, std::string(reinterpret_cast<const char*>(&header), sizeof(header)) + list};
+}
+
+BITMAPV5HEADER AlphaDibHeader(LONG width, LONG height)
+{
+    BITMAPV5HEADER header{};
+    header.bV5Size = sizeof(header);
+    header.bV5Width = width;
+    header.bV5Height = height;
+    header.bV5Planes = 1;
+    header.bV5BitCount = 32;
+    header.bV5Compression = BI_BITFIELDS;
+    header.bV5RedMask = 0x00FF0000;
+    header.bV5GreenMask = 0x0000FF00;
+    header.bV5BlueMask = 0x000000FF;
+    header.bV5AlphaMask = 0xFF000000;
+    return header;
 }
 
 bool PutWideFiles(const std::vector<std::wstring>& paths)
