@@ -2,12 +2,14 @@
 // Windows-932 bytes, which is what the host and the ANSI functions expect.
 #pragma once
 
+#include "common/version.h"
+
 namespace dl::text {
 
 // The plug-in's display name, reported to the host and used as the caption of every message box.
 inline constexpr char kPluginName[] = "Orvel!ドロップラインプラグイン";
 inline constexpr char kVendor[] = "Tallmere";
-inline constexpr char kVersion[] = "1.1";
+inline constexpr char kVersion[] = DROPLINE_VERSION_TEXT;
 inline constexpr char kDescription[] =
     "クリップボードのデータを直接メールに添付できるようになるプラグインです（画像、テキスト、ファイル・フォルダに対応）。";
 
@@ -17,7 +19,8 @@ inline constexpr char kSettingsMenuItem[] = "ドロップラインを設定す�
 inline constexpr char kAttachCommandComment[] = "Dropline";
 inline constexpr char kAttachMenuItem[] = "クリップボードを添付(&C)  Ctrl+Shift+V";
 
-// Messages.
+// Messages (message boxes). The user's guide (docs/guide) quotes and explains every one of them;
+// a test holds it to that.
 inline constexpr char kNothingToAttach[] = "添付可能なデータがクリップボードにコピーされていません。";
 inline constexpr char kAttachFailed[] = "添付に失敗しました。";
 inline constexpr char kBusyFiles[] = "同時に２つ以上のメール作成画面でこの処理を実行することはできません。";

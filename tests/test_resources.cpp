@@ -1,5 +1,6 @@
 // The dialog templates, the version resource and the manifest, read back from the built module
 // exactly as the dialog manager will read them.
+#include "common/version.h"
 #include "tests/rig/plugin_fixture.h"
 
 #include <commctrl.h>
@@ -232,9 +233,10 @@ TEST_F(ResourceTest, VersionResource)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);
+    const DWORD majorMinor = MAKELONG(DROPLINE_VERSION_MINOR, DROPLINE_VERSION_MAJOR);
+    EXPECT_EQ(fixed->dwFileVersionMS, majorMinor);
     EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
+    EXPECT_EQ(fixed->dwProductVersionMS, majorMinor);
     EXPECT_EQ(fixed->dwProductVersionLS, 0u);
 
     WORD* translation = nullptr;
