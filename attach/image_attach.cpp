@@ -52,15 +52,17 @@ private:
 };
 
 // Reads the clipboard's bitmap and writes it as a PNG under a name from the host. The wait
-// cursor and the open clipboard last for exactly this.
+// cursor lasts for exactly this; the clipboard is free again once the pixels are copied out, not
+// held through the encoding.
 HRESULT StageClipboardImage(HWND composeWindow, UniqueGpBitmap& bitmap, StagedFile& staged)
 {
     const WaitCursor wait;
-    const ClipboardSession clipboard(composeWindow);
+    ClipboardSession clipboard(composeWindow);
     if (!clipboard.isOpen()) return E_FAIL;
     const auto handle = static_cast<HBITMAP>(GetClipboardData(CF_BITMAP));
     if (!handle) return E_FAIL;
     RETURN_IF_FAILED(HrFromGdiplus(GdipCreateBitmapFromHBITMAP(handle, nullptr, bitmap.put())));
+    clipboard.close();
 
     const char* stagedPath = Host().GetTempFileName("png");
     if (!stagedPath) return E_FAIL;
