@@ -5,7 +5,6 @@
 #include "common/texts.h"
 #include "tests/support/clipboard_blocks.h"
 #include "tests/support/robustness.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <commctrl.h>
 
@@ -41,7 +40,6 @@ using FilesRobustnessTest = RobustnessTest;
 
 TEST_F(FilesRobustnessTest, MalformedListsFailWithoutReadingBeyondTheBlock)
 {
-    SKIP_WOW64_MESSAGE_BOX_GDI_LEAK();
     const std::string file = File("a.txt");
     const std::string list = file + std::string("\0\0", 2);
     for (const ClipboardBlock& block : {DropBlock(list, 0x7FFFFFF0), DropBlock(file), ClipboardBlock{CF_HDROP, "1234"},
@@ -89,7 +87,6 @@ TEST_F(FilesRobustnessTest, UnicodeListsAsFileManagersWriteThem)
 
 TEST_F(FilesRobustnessTest, AThousandEntriesThroughTheDialog)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmFile", 1);
     Paths files;
     for (int i = 0; i < 1000; ++i) files.push_back(File("f" + std::to_string(i) + ".txt", std::to_string(i)));
@@ -138,7 +135,6 @@ TEST_F(FilesRobustnessTest, OnlyFullPathsOfExistingFilesAreAttached)
 
 TEST_F(FilesRobustnessTest, DialogShowsDoubleByteNamesWhole)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmFile", 1);
     Folder("ソース");
     const Paths files = {File("ソース\\表.txt"), File("能力予定ポ")};
