@@ -9,6 +9,7 @@
 #include "plugin/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
+#include "zip/packing_progress.h"
 #include "zip/zip_archive.h"
 
 #include <shellapi.h>
@@ -57,39 +58,42 @@ HRESULT ReadDroppedFiles(HWND composeWindow, Entries& entries)
     return entries.empty() ? E_ABORT : S_OK;
 }
 
-// A new archive holding the sources that are still there when their turn comes: packing an
-// earlier one takes time. S_FALSE when none was. A failure leaves the archive where it is; an
-// exception first tries to remove it (the shell may still hold it open, and then it stays).
-HRESULT BuildArchive(const std::string& archive, const Entries& sources)
-{
-    try {
-        RETURN_IF_FAILED(WriteEmptyZip(archive.c_str()));
-        HRESULT result = S_FALSE;
-        for (const std::string& source : sources) {
-            if (!Exists(source.c_str())) continue;
-            RETURN_IF_FAILED(AddToZipArchive(source.c_str(), archive.c_str()));
-            result = S_OK;
-        }
-        return result;
-    } catch (...) {
-        DeleteFileA(archive.c_str());
-        throw;
-    }
-}
+// An archive we created in the host's folder: it holds the user's data, so it goes on every road
+// out, attached or failed, cancelled or raised.
+class CreatedArchive {
+public:
+    explicit CreatedArchive(const std::string& path) : path_(path) {}
+    ~CreatedArchive() { DeleteFileA(path_.c_str()); }
+    CreatedArchive(const CreatedArchive&) = delete;
+    CreatedArchive& operator=(const CreatedArchive&) = delete;
 
-// Packs the sources and attaches the archive, which then goes; S_FALSE, with nothing attached and
-// nothing left, when every source had gone.
-HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const Entries& sources)
+private:
+    std::string path_;
+};
+
+// A new archive of the sources that are still there when their turn comes (packing an earlier
+// one takes time), attached and then removed. S_FALSE, with nothing attached and nothing left,
+// when every source had gone.
+HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const Entries& sources,
+                        PackingProgress& progress)
 {
-    const HRESULT built = BuildArchive(archive, sources);
-    if (built == S_OK) Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);
-    if (SUCCEEDED(built)) DeleteFileA(archive.c_str());
-    return built;
+    // A file that cannot be created under that name is not ours to remove.
+    RETURN_IF_FAILED(WriteEmptyZip(archive.c_str()));
+    const CreatedArchive created(archive);
+    HRESULT result = S_FALSE;
+    for (const std::string& source : sources) {
+        if (!Exists(source.c_str())) continue;
+        RETURN_IF_FAILED(AddToZipArchive(source.c_str(), archive.c_str(), &progress));
+        result = S_OK;
+    }
+    if (result == S_OK) Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);
+    return result;
 }
 
 // Files go from where they lie; each folder as an archive named after it. An entry gone by its
-// turn is left out. The first failure stops, and what was attached before it stays attached.
-HRESULT AttachSeparately(HWND composeWindow, const Entries& entries)
+// turn is left out. The first failure, or the user's Cancel, stops, and what was attached before
+// it stays attached.
+HRESULT AttachSeparately(HWND composeWindow, const Entries& entries, PackingProgress& progress)
 {
     for (const std::string& entry : entries) {
         const DWORD attributes = GetFileAttributesA(entry.c_str());
@@ -100,17 +104,18 @@ HRESULT AttachSeparately(HWND composeWindow, const Entries& entries)
         }
         std::string archive;
         RETURN_IF_FAILED(PathInHostTemp(std::string(LastPathComponent(entry.c_str())) + ".zip", archive));
-        RETURN_IF_FAILED(AttachArchiveOf(composeWindow, archive, {entry}));
+        RETURN_IF_FAILED(AttachArchiveOf(composeWindow, archive, {entry}, progress));
     }
     return S_OK;
 }
 
 // With every entry gone before its turn, there is nothing to attach, as after the dialog.
-HRESULT AttachAsOneArchive(HWND composeWindow, const Entries& entries, const char* archiveName)
+HRESULT AttachAsOneArchive(HWND composeWindow, const Entries& entries, const char* archiveName,
+                           PackingProgress& progress)
 {
     std::string archive;
     RETURN_IF_FAILED(PathInHostTemp(archiveName, archive));
-    const HRESULT attached = AttachArchiveOf(composeWindow, archive, entries);
+    const HRESULT attached = AttachArchiveOf(composeWindow, archive, entries, progress);
     return attached == S_FALSE ? E_ABORT : attached;
 }
 
@@ -138,8 +143,10 @@ HRESULT AttachClipboardFiles(HWND composeWindow)
     entries.erase(std::remove_if(entries.begin(), entries.end(), gone), entries.end());
     if (entries.empty()) return E_ABORT;
 
-    return AttachesFilesSeparately() ? AttachSeparately(composeWindow, entries)
-                                     : AttachAsOneArchive(composeWindow, entries, request.archiveName);
+    // Shown only when packing takes long; gone with the command.
+    PackingProgress progress(composeWindow);
+    return AttachesFilesSeparately() ? AttachSeparately(composeWindow, entries, progress)
+                                     : AttachAsOneArchive(composeWindow, entries, request.archiveName, progress);
 }
 
 }  // namespace dl

@@ -34,6 +34,12 @@ inline constexpr char kNoteFoldersZipped[] = "※フォルダはZIP圧縮され�
 inline constexpr char kNoteAllInOneArchive[] = "※以下のファイルがまとめてZIP圧縮され添付されます";
 inline constexpr char kListColumnName[] = "名前";
 
+// The progress dialog shown while folders are packed for longer than a moment.
+inline constexpr char kProgressTitle[] = "Orvel!ドロップラインプラグイン - ZIP圧縮";
+inline constexpr char kProgressCopying[] = "ファイルをコピーしています...";
+inline constexpr char kProgressCompressing[] = "ZIP圧縮しています...";
+inline constexpr char kProgressCancelling[] = "キャンセルしています...";
+
 // The face of the text preview.
 inline constexpr char kTextPreviewFont[] = "ＭＳ ゴシック";
 

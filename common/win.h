@@ -144,10 +144,15 @@ private:
     HGDIOBJ previous_;
 };
 
-// The clipboard, opened for one owner window; closed on every road out.
+// The clipboard, opened for one owner window; closed on every road out. Other programs hold it
+// open for a moment after every copy (clipboard history, remote desktop, clipboard managers), so
+// opening is tried a few times, a little apart, before it counts as failed.
 class ClipboardSession {
 public:
-    explicit ClipboardSession(HWND owner) noexcept : open_(::OpenClipboard(owner) == TRUE) {}
+    static constexpr int kOpenTries = 10;
+    static constexpr DWORD kOpenRetryMs = 50;
+
+    explicit ClipboardSession(HWND owner) noexcept : open_(Open(owner)) {}
     ~ClipboardSession()
     {
         if (open_) ::CloseClipboard();
@@ -164,6 +169,15 @@ public:
     }
 
 private:
+    static bool Open(HWND owner) noexcept
+    {
+        for (int tries = 1;; ++tries) {
+            if (::OpenClipboard(owner) == TRUE) return true;
+            if (tries == kOpenTries) return false;
+            ::Sleep(kOpenRetryMs);
+        }
+    }
+
     bool open_;
 };
 

@@ -1,7 +1,7 @@
 // Folders packed through the stand-in for the shell's ZIP handler under bad conditions: links
 // that lead back up the tree, very many files, a handler that misbehaves in each of its ways, a
-// source file held open elsewhere. The user's files never change, failures end in one message,
-// and only what a failure leaves on purpose stays in the host's folder.
+// source file held open elsewhere, a copy that fails half-way, the user's Cancel. The user's files
+// never change, failures end in one message, and nothing of ours stays in the host's folder.
 #include "common/texts.h"
 #include "common/win.h"
 #include "tests/rig/import_hook.h"
@@ -10,6 +10,8 @@
 #include "tests/support/robustness.h"
 #include "tests/support/source_tree.h"
 #include "zip/thread_wait.h"
+
+#include <shlobj.h>
 
 #include <algorithm>
 #include <chrono>
@@ -45,6 +47,12 @@ using FindFirstFn = HANDLE(WINAPI*)(LPCSTR, LPWIN32_FIND_DATAA);
 using FindNextFn = BOOL(WINAPI*)(HANDLE, LPWIN32_FIND_DATAA);
 FindFirstFn g_findFirst = nullptr;
 FindNextFn g_findNext = nullptr;
+// The packing copy's file copies, slowed down or failing from the nth on.
+int g_copies = 0;
+int g_copyFailsFrom = 0;
+DWORD g_copyTakesMs = 0;
+// How often the plug-in created the progress dialog.
+int g_progressDialogs = 0;
 
 void TagListedEntry(WIN32_FIND_DATAA& entry)
 {
@@ -70,6 +78,37 @@ BOOL WINAPI TaggingFindNext(HANDLE find, LPWIN32_FIND_DATAA entry)
     return found;
 }
 
+// As Windows copies a large file: it reports half-way and stops there when told to (Wine never
+// reports).
+BOOL WINAPI CopyFileExAsConfigured(LPCSTR from, LPCSTR to, LPPROGRESS_ROUTINE report, LPVOID data, LPBOOL cancel,
+                                   DWORD flags)
+{
+    if (g_copyFailsFrom != 0 && ++g_copies >= g_copyFailsFrom) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    if (g_copyTakesMs != 0) {
+        Sleep(g_copyTakesMs);
+        WIN32_FILE_ATTRIBUTE_DATA source{};
+        GetFileAttributesExA(from, GetFileExInfoStandard, &source);
+        LARGE_INTEGER size{}, half{};
+        size.QuadPart = source.nFileSizeLow;
+        half.QuadPart = size.QuadPart / 2;
+        if (report && report(size, half, size, half, 1, CALLBACK_CHUNK_FINISHED, nullptr, nullptr, data) ==
+                          PROGRESS_CANCEL) {
+            SetLastError(ERROR_REQUEST_ABORTED);
+            return FALSE;
+        }
+    }
+    return CopyFileExA(from, to, nullptr, nullptr, cancel, flags);
+}
+
+HRESULT WINAPI CountingCoCreateInstance(REFCLSID id, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
+{
+    if (IsEqualCLSID(id, CLSID_ProgressDialog)) ++g_progressDialogs;
+    return CoCreateInstance(id, outer, context, iid, object);
+}
+
 // Windows makes a folder created with a link as its template a link to the same place; Wine
 // ignores the template. This does what Windows does, for the one link a test names.
 std::string g_templateLink;
@@ -87,7 +126,15 @@ protected:
     {
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", nullptr);
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", nullptr);
+        g_copies = g_copyFailsFrom = 0;
+        g_copyTakesMs = 0;
         RobustnessTest::TearDown();
+    }
+
+    void HookPackingCopy()
+    {
+        ASSERT_TRUE(ReplaceImport(plugin_, "kernel32.dll", "CopyFileExA",
+                                  reinterpret_cast<FARPROC>(CopyFileExAsConfigured)));
     }
 
     // Runs the command; threads a misbehaving handler left running end on their own, within
@@ -258,42 +305,114 @@ TEST_F(ZipRobustnessTest, HundredEntriesInOneArchive)
     EXPECT_EQ(Snapshot(work_), before);
 }
 
-// Each way the handler can misbehave ends in the one failure message with the user's files
-// unchanged and unlocked. The packing folder stays (the handler may still be reading its copy);
-// so does the archive, unless the failure was raised and the archive could be removed on the way
-// out; a handler thread still running may write it again.
+// Each way the handler can misbehave, an archive it left incomplete included, ends in the one
+// failure message with the user's files unchanged and unlocked, and neither the packing copy nor
+// the archive left behind.
 TEST_F(ZipRobustnessTest, MisbehavingHandlerInEachWayAndBothModes)
 {
     const std::string a = File("a.txt", "A");
     const std::string docs = Folder("docs");
     MakeSourceTree(docs);
     const auto before = Snapshot(work_);
-    const struct {
-        const char* mode;
-        bool archiveMayGo;
-    } ways[] = {{"nofolder", true}, {"copyfail", false}, {"sync", true}, {"twelve", true}};
-    for (const auto& way : ways) {
+    for (const char* mode : {"nofolder", "copyfail", "sync", "twelve", "partial"}) {
         for (const DWORD separately : {1u, 0u}) {
-            SCOPED_TRACE(std::string(way.mode) + (separately ? " separately" : " one archive"));
+            SCOPED_TRACE(std::string(mode) + (separately ? " separately" : " one archive"));
             WriteDword("DLAttachFileSeparately", separately);
-            SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", way.mode);
+            SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", mode);
             ASSERT_TRUE(PutFiles({a, docs}));
             RunAndWaitForTheHandler(DismissBox);
             ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
             EXPECT_EQ(AttachedPaths(), separately ? Paths{a} : Paths{}) << "files before the folder stay attached";
-
-            const std::string archive = separately ? "docs.zip" : "Files1.zip";
-            Paths left = List(hostTemp_);
-            const auto packing = std::remove_if(left.begin(), left.end(), IsPackingFolder);
-            EXPECT_EQ(left.end() - packing, 1) << "one packing folder";
-            left.erase(packing, left.end());
-            if (!way.archiveMayGo || !left.empty()) {
-                EXPECT_EQ(left, Paths{archive});
-            }
+            ExpectHostTemp();
             EXPECT_EQ(Snapshot(work_), before);
             EXPECT_TRUE(Writable(docs));
             EmptyHostTemp();
         }
+    }
+}
+
+// Disk full in the middle of the packing copy: the one message, and nothing of the copy left.
+TEST_F(ZipRobustnessTest, CopyFailingHalfWayLeavesNothingBehind)
+{
+    HookPackingCopy();
+    const std::string a = File("a.txt", "A");
+    const std::string docs = Folder("docs");
+    MakeSourceTree(docs);
+    const auto before = Snapshot(work_);
+    for (const DWORD separately : {1u, 0u}) {
+        SCOPED_TRACE(separately ? "separately" : "one archive");
+        WriteDword("DLAttachFileSeparately", separately);
+        g_copies = 0;
+        g_copyFailsFrom = 3;
+        ASSERT_TRUE(PutFiles({a, docs}));
+        Run(DismissBox);
+        ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+        EXPECT_EQ(AttachedPaths(), separately ? Paths{a} : Paths{});
+        ExpectHostTemp();
+        EXPECT_EQ(Snapshot(work_), before);
+        EXPECT_TRUE(Writable(docs));
+    }
+}
+
+// The progress dialog appears once packing has taken a second: the bytes of the copy, then a bar
+// without measure while the handler packs. Its Cancel stops the copy, or discards what the handler
+// made once it ends; either way nothing is attached from that step, nothing is said and nothing
+// is left. A short packing shows nothing.
+TEST_F(ZipRobustnessTest, ProgressAndCancelInEachPhase)
+{
+    HookPackingCopy();
+    ASSERT_TRUE(ReplaceImport(plugin_, "ole32.dll", "CoCreateInstance",
+                              reinterpret_cast<FARPROC>(CountingCoCreateInstance)));
+    const std::string a = File("a.txt", "A");
+    const std::string docs = Folder("docs");
+    constexpr int kFiles = 30;
+    for (int i = 0; i < kFiles; ++i) File("docs\\f" + std::to_string(i) + ".bin", std::string(1000, 'x'));
+    const auto before = Snapshot(work_);
+
+    g_progressDialogs = 0;
+    ASSERT_TRUE(PutFiles({docs}));
+    Run();
+    EXPECT_EQ(g_progressDialogs, 0) << "a short packing";
+    EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + "docs.zip"});
+
+    const struct {
+        const char* phase;
+        DWORD copyTakesMs;
+        const char* handlerMode;
+        DWORD separately;
+        Paths attached;
+    } cases[] = {
+        {"copying", 100, nullptr, 1, {a}},
+        {"compressing", 0, "slow", 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.phase);
+        WriteDword("DLAttachFileSeparately", c.separately);
+        g_copyTakesMs = c.copyTakesMs;
+        SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", c.handlerMode);
+        ASSERT_TRUE(PutFiles({a, docs}));
+        LONG barStyle = 0;
+        LRESULT barRange = 0;
+        Run([&](Robot& r) {
+            HWND dialog = r.WaitDialog(text::kProgressTitle, 5000);
+            HWND bar = FindWindowExA(dialog, nullptr, PROGRESS_CLASSA, nullptr);
+            r.Sleep(300);
+            barStyle = GetWindowLongA(bar, GWL_STYLE);
+            barRange = r.Send(bar, PBM_GETRANGE, FALSE, 0);
+            r.Click(dialog, IDCANCEL);
+            r.WaitGone(dialog);
+        });
+        if (c.copyTakesMs != 0) {
+            EXPECT_FALSE(barStyle & PBS_MARQUEE);
+            EXPECT_EQ(barRange, kFiles * 1000) << "the bytes of the copy";
+        } else {
+            EXPECT_TRUE(barStyle & PBS_MARQUEE);
+        }
+        EXPECT_EQ(AttachedPaths(), c.attached);
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
+        EXPECT_EQ(Snapshot(work_), before);
+        EXPECT_TRUE(Writable(docs));
     }
 }
 
@@ -324,21 +443,21 @@ TEST_F(ZipRobustnessTest, FileHeldOpenForWritingElsewhere)
     // packed. In one archive, neither can.
     const struct {
         DWORD separately;
-        Paths list, attached, left;
+        Paths list, attached;
     } cases[] = {
-        {1, {busy, a}, {busy, a}, {}},
-        {1, {a, docs}, {a}, {"docs.zip"}},
-        {0, {a, busy}, {}, {"Files1.zip"}},
+        {1, {busy, a}, {busy, a}},
+        {1, {a, docs}, {a}},
+        {0, {a, busy}, {}},
     };
     for (const auto& c : cases) {
         WriteDword("DLAttachFileSeparately", c.separately);
         ASSERT_TRUE(PutFiles(c.list));
-        Run(c.attached.size() == c.list.size() ? Robot::Script() : DismissBox);
+        const bool fails = c.attached.size() != c.list.size();
+        Run(fails ? DismissBox : Robot::Script());
         EXPECT_EQ(AttachedPaths(), c.attached);
-        if (c.left.empty()) ExpectOnlyBoxes({});
-        else ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
-        ExpectHostTemp(c.left);
-        EmptyHostTemp();
+        if (fails) ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+        else ExpectOnlyBoxes({});
+        ExpectHostTemp();
     }
     EXPECT_EQ(Snapshot(work_), before);
     // The other program's handle still writes.

@@ -11,6 +11,42 @@ namespace dl {
 namespace {
 
 constexpr DWORD kWaitAccess = SYNCHRONIZE | STANDARD_RIGHTS_REQUIRED;
+constexpr DWORD kWhileWaitingMs = 100;
+
+// Threads of `after` that are not in `before` and not the calling thread, opened for waiting up
+// to the capacity of the list. A thread that ended since the snapshot cannot be opened, and needs
+// no waiting either; `sawNew` still tells that there was one.
+template <std::size_t Capacity>
+class NewThreads {
+public:
+    NewThreads(const ThreadIdSet& before, const ThreadIdSet& after)
+    {
+        const DWORD self = GetCurrentThreadId();
+        for (const DWORD id : after) {
+            if (count_ == Capacity) break;
+            if (id == self || before.count(id) != 0) continue;
+            sawNew_ = true;
+            UniqueHandle thread(OpenThread(kWaitAccess, FALSE, id));
+            if (!thread) continue;
+            handles_[count_] = thread.get();
+            opened_[count_++] = std::move(thread);
+        }
+    }
+
+    bool sawNew() const noexcept { return sawNew_; }
+    bool full() const noexcept { return count_ == Capacity; }
+    DWORD wait(DWORD timeoutMs) const noexcept
+    {
+        if (count_ == 0) return WAIT_OBJECT_0;
+        return WaitForMultipleObjects(static_cast<DWORD>(count_), handles_.data(), TRUE, timeoutMs);
+    }
+
+private:
+    std::array<UniqueHandle, Capacity> opened_;
+    std::array<HANDLE, Capacity> handles_{};
+    std::size_t count_ = 0;
+    bool sawNew_ = false;
+};
 
 }  // namespace
 
@@ -32,27 +68,25 @@ HRESULT SnapshotProcessThreads(ThreadIdSet& threads)
     return sawSelf ? S_OK : E_FAIL;
 }
 
-HRESULT WaitForNewThreads(const ThreadIdSet& before, const ThreadIdSet& after)
+HRESULT WaitForNewThreads(const ThreadIdSet& before, const ThreadIdSet& after,
+                          const std::function<void()>& whileWaiting)
 {
-    const DWORD self = GetCurrentThreadId();
-    std::array<UniqueHandle, kThreadMax> opened;
-    std::array<HANDLE, kThreadMax> waitList{};
-    std::size_t count = 0;
-    bool sawNew = false;
-    for (const DWORD id : after) {
-        if (count == kThreadMax) break;
-        if (id == self || before.count(id) != 0) continue;
-        sawNew = true;
-        // A thread that ended since the snapshot cannot be opened, and needs no waiting either.
-        UniqueHandle thread(OpenThread(kWaitAccess, FALSE, id));
-        if (!thread) continue;
-        waitList[count] = thread.get();
-        opened[count++] = std::move(thread);
-    }
+    const NewThreads<kThreadMax> threads(before, after);
     // The handles are closed as the error leaves this scope.
-    if (!sawNew || count == kThreadMax) throw ThreadLimitExceeded();
-    if (count > 0) WaitForMultipleObjects(static_cast<DWORD>(count), waitList.data(), TRUE, INFINITE);
+    if (!threads.sawNew() || threads.full()) throw ThreadLimitExceeded();
+    if (!whileWaiting) {
+        threads.wait(INFINITE);
+        return S_OK;
+    }
+    while (threads.wait(kWhileWaitingMs) == WAIT_TIMEOUT) whileWaiting();
     return S_OK;
+}
+
+void WaitForThreadsStartedSince(const ThreadIdSet& before, DWORD timeoutMs)
+{
+    ThreadIdSet now;
+    if (FAILED(SnapshotProcessThreads(now))) return;
+    NewThreads<MAXIMUM_WAIT_OBJECTS>(before, now).wait(timeoutMs);
 }
 
 }  // namespace dl

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <stdexcept>
 
@@ -26,7 +27,14 @@ HRESULT SnapshotProcessThreads(ThreadIdSet& threads);
 
 // Blocks until every thread in `after` but not in `before` has ended; returns S_OK. Raises
 // ThreadLimitExceeded, after closing what it opened, when no thread is new or kThreadMax or more
-// are. The calling thread is never waited on.
-HRESULT WaitForNewThreads(const ThreadIdSet& before, const ThreadIdSet& after);
+// are. The calling thread is never waited on. `whileWaiting`, when given, runs about every tenth
+// of a second during the wait.
+HRESULT WaitForNewThreads(const ThreadIdSet& before, const ThreadIdSet& after,
+                          const std::function<void()>& whileWaiting = {});
+
+// Waits at most `timeoutMs` until the threads started since `before` (the calling thread aside,
+// and no more than a wait can take) have ended. For the road on which WaitForNewThreads raised:
+// the shell may still be working on what is about to be removed.
+void WaitForThreadsStartedSince(const ThreadIdSet& before, DWORD timeoutMs);
 
 }  // namespace dl

@@ -3,7 +3,9 @@
 #include "attach/path_names.h"
 #include "common/hresult.h"
 #include "plugin/host_api.h"
+#include "zip/packing_progress.h"
 #include "zip/thread_wait.h"
+#include "zip/zip_directory.h"
 
 #include <shldisp.h>
 
@@ -19,13 +21,33 @@ constexpr BYTE kEmptyZipImage[22] = {0x50, 0x4B, 0x05, 0x06};
 
 constexpr int kGuidTextCapacity = 40;
 
+// When the handler raised instead of being waited for, how long it may still take with the copy
+// and the archive before they are removed from under it.
+constexpr DWORD kHandlerGraceMs = 10000;
+
 // The packing copy keeps the limit of the shell's file copy, whose path lists held at most a
-// path, its zero and the list's closing zero in MAX_PATH bytes.
-HRESULT CheckCopyPathLength(const char* path)
+// path, its zero and the list's closing zero in MAX_PATH characters; a folder of the copy leaves
+// room for a name of 8.3 form, as the system's folder creation demands.
+constexpr size_t kLongestFilePath = MAX_PATH - 2;
+constexpr size_t kLongestFolderPath = MAX_PATH - 12;
+
+// The ANSI file functions count characters, not bytes: a Japanese path may be far longer in
+// bytes.
+size_t CharacterCount(const char* text) noexcept
 {
-    if (std::strlen(path) + 2 > MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    return length > 0 ? static_cast<size_t>(length - 1) : std::strlen(text);
+}
+
+HRESULT CheckCopyPathLength(size_t characters, bool folder) noexcept
+{
+    if (characters > (folder ? kLongestFolderPath : kLongestFilePath)) {
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
     return S_OK;
 }
+
+ULONGLONG FileSize(DWORD high, DWORD low) noexcept { return (static_cast<ULONGLONG>(high) << 32) | low; }
 
 // A junction or symbolic link may lead back up the tree, and what it points at is not part of the
 // source. Other reparse points (cloud-synchronised folders and their placeholders, deduplicated
@@ -61,36 +83,61 @@ HRESULT LockFolderEntries(const std::string& folder, SourceLocks& locks)
     });
 }
 
+// Walks the source as the copy will, before anything is copied: every path of the copy must fit
+// (a tree too deep would otherwise fail half-way), and the bytes it takes are added up.
+HRESULT MeasureCopyOfFolder(const std::string& source, size_t targetLength, ULONGLONG& bytes)
+{
+    return ForEachEntry(source, [&](const WIN32_FIND_DATAA& entry) {
+        if (IsLinkedFolder(entry)) return S_OK;
+        const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const size_t length = targetLength + 1 + CharacterCount(entry.cFileName);
+        RETURN_IF_FAILED(CheckCopyPathLength(length, folder));
+        if (!folder) {
+            bytes += FileSize(entry.nFileSizeHigh, entry.nFileSizeLow);
+            return S_OK;
+        }
+        return MeasureCopyOfFolder(source + "\\" + entry.cFileName, length, bytes);
+    });
+}
+
+DWORD CALLBACK ReportFileCopy(LARGE_INTEGER, LARGE_INTEGER copied, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD,
+                              HANDLE, HANDLE, void* progress)
+{
+    const HRESULT going = static_cast<PackingProgress*>(progress)->CopyingFile(copied.QuadPart);
+    return going == S_OK ? PROGRESS_CONTINUE : PROGRESS_CANCEL;
+}
+
+// The system reports while a large file is copied (Wine does not), and the user's Cancel stops
+// the copy in the middle of the file: the user's choice, not a failure.
+HRESULT CopyFileReporting(const std::string& source, const std::string& target, ULONGLONG bytes,
+                          PackingProgress* progress)
+{
+    const BOOL copied = CopyFileExA(source.c_str(), target.c_str(), progress ? ReportFileCopy : nullptr, progress,
+                                    nullptr, COPY_FILE_FAIL_IF_EXISTS);
+    if (progress) RETURN_IF_FAILED(progress->FileCopied(bytes));
+    return HrFromBool(copied);
+}
+
 // Files are copied with their attributes and times, folders made anew with theirs; linked folders
 // are left out like in the lock walk. A folder with a reparse point (the copied folder itself may
 // be a link) is made plain: with it as template, the copy would get the reparse point too and
 // lead into the user's data.
-HRESULT CopyTree(const std::string& source, const std::string& target)
+HRESULT CopyTree(const std::string& source, const std::string& target, PackingProgress* progress)
 {
-    const DWORD attributes = GetFileAttributesA(source.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return HrFromBool(CopyFileA(source.c_str(), target.c_str(), TRUE));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data)) return E_FAIL;
+    const DWORD attributes = data.dwFileAttributes;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return CopyFileReporting(source, target, FileSize(data.nFileSizeHigh, data.nFileSizeLow), progress);
+    }
     const BOOL made = (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
                           ? CreateDirectoryA(target.c_str(), nullptr)
                           : CreateDirectoryExA(source.c_str(), target.c_str(), nullptr);
     RETURN_IF_FAILED(HrFromBool(made));
     return ForEachEntry(source, [&](const WIN32_FIND_DATAA& entry) {
         if (IsLinkedFolder(entry)) return S_OK;
-        return CopyTree(source + "\\" + entry.cFileName, target + "\\" + entry.cFileName);
+        return CopyTree(source + "\\" + entry.cFileName, target + "\\" + entry.cFileName, progress);
     });
-}
-
-// A fresh folder named by a new GUID in the host's temporary folder, for the copy the shell packs.
-HRESULT CreatePackingFolder(std::string& folder)
-{
-    GUID id;
-    RETURN_IF_FAILED(CoCreateGuid(&id));
-    wchar_t text[kGuidTextCapacity];
-    if (StringFromGUID2(id, text, kGuidTextCapacity) == 0) return E_FAIL;
-    std::string name;
-    for (const wchar_t* c = text; *c; ++c) name += static_cast<char>(*c);  // digits, letters, braces
-    RETURN_IF_FAILED(PathInHostTemp(name, folder));
-    return HrFromBool(CreateDirectoryA(folder.c_str(), nullptr));
 }
 
 // Removes a tree of our own making (the shell's delete is several times slower). A linked folder
@@ -113,6 +160,83 @@ void DeleteTree(const std::string& path)
         });
     }
     RemoveDirectoryA(path.c_str());
+}
+
+// A fresh folder named by a new GUID in the host's temporary folder, for the copy the shell packs.
+// That copy is the user's data: the folder goes with this object, on every road out.
+class PackingFolder {
+public:
+    PackingFolder() = default;
+    ~PackingFolder()
+    {
+        if (!path_.empty()) DeleteTree(path_);
+    }
+    PackingFolder(const PackingFolder&) = delete;
+    PackingFolder& operator=(const PackingFolder&) = delete;
+
+    HRESULT create()
+    {
+        GUID id;
+        RETURN_IF_FAILED(CoCreateGuid(&id));
+        wchar_t text[kGuidTextCapacity];
+        if (StringFromGUID2(id, text, kGuidTextCapacity) == 0) return E_FAIL;
+        std::string name;
+        for (const wchar_t* c = text; *c; ++c) name += static_cast<char>(*c);  // digits, letters, braces
+        std::string folder;
+        RETURN_IF_FAILED(PathInHostTemp(name, folder));
+        RETURN_IF_FAILED(HrFromBool(CreateDirectoryA(folder.c_str(), nullptr)));
+        path_ = std::move(folder);
+        return S_OK;
+    }
+    const std::string& path() const noexcept { return path_; }
+
+private:
+    std::string path_;
+};
+
+// The copy's own name in the archive: its last component, less the backslash that ends the path
+// of a folder copied as "D:\work\docs\".
+std::string EntryNameOf(const std::string& path)
+{
+    std::string name = LastPathComponent(path.c_str());
+    const char* end = name.c_str() + name.size();
+    if (!name.empty() && CharPrevA(name.c_str(), end) == end - 1 && end[-1] == '\\') name.pop_back();
+    return name;
+}
+
+// The names below a folder of the copy that a complete archive holds, '/'-separated, folders
+// ending in '/'.
+HRESULT ListPackedNames(const std::string& folder, const std::string& prefix, EntryNames& names)
+{
+    return ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) {
+        const std::string name = prefix + entry.cFileName;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            names.push_back(name);
+            return S_OK;
+        }
+        names.push_back(name + "/");
+        return ListPackedNames(folder + "\\" + entry.cFileName, name + "/", names);
+    });
+}
+
+// The shell's handler reports nothing: after its Cancel, an error or a question answered "no",
+// the archive holds whatever the handler had got to. Only an archive with every file and folder
+// of the copy in it counts as made.
+HRESULT CheckArchiveHoldsCopy(const char* archivePath, const std::string& copy)
+{
+    const DWORD attributes = GetFileAttributesA(copy.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
+    const std::string name = EntryNameOf(copy);
+    EntryNames expected;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        expected.push_back(name + "/");
+        RETURN_IF_FAILED(ListPackedNames(copy, name + "/", expected));
+    } else {
+        expected.push_back(name);
+    }
+    EntryNames names;
+    RETURN_IF_FAILED(ReadArchiveEntryNames(archivePath, names));
+    return HoldsEveryName(names, expected) ? S_OK : E_FAIL;
 }
 
 // A VT_BSTR holding the ANSI path in UTF-16; raises a COM error when it cannot be built.
@@ -165,20 +289,19 @@ HRESULT WriteEmptyZip(const char* archivePath)
     return HrFromBool(WriteFile(file.get(), kEmptyZipImage, sizeof(kEmptyZipImage), &written, nullptr));
 }
 
-HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath)
+HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath, PackingProgress* progress)
 {
     // Held until the archive is complete; released on every road out, exceptions included.
     SourceLocks locks;
     RETURN_IF_FAILED(LockSourceTree(sourcePath, locks));
-    std::string packingFolder;
-    RETURN_IF_FAILED(CreatePackingFolder(packingFolder));
-    const std::string packingCopy = packingFolder + "\\" + LastPathComponent(sourcePath);
-    RETURN_IF_FAILED(CopySourceTree(sourcePath, packingCopy.c_str()));
-    // On failure the handler may still be reading the copy: it stays.
-    RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath));
-    ReleaseSourceLocks(locks);
-    DeleteTree(packingFolder);
-    return S_OK;
+    PackingFolder packing;
+    RETURN_IF_FAILED(packing.create());
+    const std::string packingCopy = packing.path() + "\\" + LastPathComponent(sourcePath);
+    RETURN_IF_FAILED(CopySourceTree(sourcePath, packingCopy.c_str(), progress));
+    RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath, progress));
+    // Cancelled while the handler worked: whatever it made is not wanted.
+    if (progress && progress->Cancelled()) return E_ABORT;
+    return CheckArchiveHoldsCopy(archivePath, packingCopy);
 }
 
 HRESULT LockSourceTree(const char* path, SourceLocks& locks)
@@ -200,19 +323,28 @@ HRESULT ReleaseSourceLocks(SourceLocks& locks)
     return S_OK;
 }
 
-HRESULT CopySourceTree(const char* source, const char* target)
+HRESULT CopySourceTree(const char* source, const char* target, PackingProgress* progress)
 {
-    RETURN_IF_FAILED(CheckCopyPathLength(source));
-    RETURN_IF_FAILED(CheckCopyPathLength(target));
-    return CopyTree(source, target);
+    RETURN_IF_FAILED(CheckCopyPathLength(CharacterCount(source), false));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(source, GetFileExInfoStandard, &data)) return E_FAIL;
+    const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const size_t targetLength = CharacterCount(target);
+    RETURN_IF_FAILED(CheckCopyPathLength(targetLength, folder));
+    ULONGLONG bytes = folder ? 0 : FileSize(data.nFileSizeHigh, data.nFileSizeLow);
+    if (folder) RETURN_IF_FAILED(MeasureCopyOfFolder(source, targetLength, bytes));
+    if (progress) progress->StartCopy(LastPathComponent(source), bytes);
+    return CopyTree(source, target, progress);
 }
 
-HRESULT PackWithShell(const char* item, const char* archivePath)
+HRESULT PackWithShell(const char* item, const char* archivePath, PackingProgress* progress)
 {
     ComPtr<IShellDispatch> shell;
     RETURN_IF_FAILED(CreateShell(shell));
     ComPtr<Folder> archive;
     RETURN_IF_FAILED(OpenArchiveFolder(*shell.get(), archivePath, archive));
+    // Before the first snapshot: the progress dialog may appear now, on a thread of its own.
+    if (progress) progress->StartCompressing();
     // Taken once the objects exist: created from the multithreaded apartment, a Shell class of
     // the Apartment model (as Windows registers it) lives on a thread that COM starts for it and
     // keeps until the apartment is left, and waiting for that thread would never end.
@@ -221,7 +353,15 @@ HRESULT PackWithShell(const char* item, const char* archivePath)
     RETURN_IF_FAILED(SnapshotProcessThreads(before));
     RETURN_IF_FAILED(RequestCopyInto(*archive.get(), item));
     RETURN_IF_FAILED(SnapshotProcessThreads(after));
-    return WaitForNewThreads(before, after);
+    try {
+        if (!progress) return WaitForNewThreads(before, after);
+        return WaitForNewThreads(before, after, [progress] { progress->Tick(); });
+    } catch (const ThreadLimitExceeded&) {
+        // Not waited for, the handler may still be writing the archive and reading the copy, and
+        // both are about to be removed.
+        WaitForThreadsStartedSince(before, kHandlerGraceMs);
+        throw;
+    }
 }
 
 }  // namespace dl

@@ -10,12 +10,17 @@
 
 namespace dl {
 
+class PackingProgress;
+
 // Creates (or truncates) the file as an archive with no entries.
 HRESULT WriteEmptyZip(const char* archivePath);
 
-// Adds one file or folder as one top-level entry; returns only when the archive is complete.
-// Besides failures it returns, it can raise an exception, which the attach command catches.
-HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath);
+// Adds one file or folder as one top-level entry; returns only when the archive is complete and
+// holds the whole of it. E_ABORT when the user cancelled in `progress`, which may be null.
+// Nothing of the copy it packs stays on any road; the archive is the caller's to remove when
+// this fails. Besides failures it returns, it can raise an exception, which the attach command
+// catches.
+HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath, PackingProgress* progress = nullptr);
 
 // ---- The steps of AddToZipArchive ----
 
@@ -32,12 +37,14 @@ HRESULT ReleaseSourceLocks(SourceLocks& locks);
 // Copies a file or folder to `target` (which names the copy itself), leaving out the linked
 // folders below it as the lock walk does: the shell's own copy would follow a link back up the
 // tree again and again until the path limit, and the archive would hold the folder many times
-// over. Either path may be at most 258 bytes long; a longer one gives 0x8007007A and copies
-// nothing. A failure part-way leaves what was copied so far.
-HRESULT CopySourceTree(const char* source, const char* target);
+// over. The source path, and every file path of the copy, may be at most 258 characters long,
+// every folder path of the copy 248; a longer one gives 0x8007007A before anything is copied.
+// Reports to `progress` (which may be null) and stops with E_ABORT on its Cancel. A failure
+// part-way leaves what was copied so far.
+HRESULT CopySourceTree(const char* source, const char* target, PackingProgress* progress = nullptr);
 
 // Has the shell's compressed-folder handler add `item` to the archive as one top-level entry, and
 // waits until the threads it started for that have ended. Raises as AddToZipArchive does.
-HRESULT PackWithShell(const char* item, const char* archivePath);
+HRESULT PackWithShell(const char* item, const char* archivePath, PackingProgress* progress = nullptr);
 
 }  // namespace dl

@@ -26,6 +26,7 @@ enum class Mode {
   kSync,      // CopyHere packs before returning, on the caller's thread
   kTwelve,    // CopyHere starts twelve threads, one of them packing
   kSlow,      // the packing thread waits DROPLINE_ZIPSTANDIN_DELAY_MS first
+  kPartial,   // writes half of the entries and ends, as the shell's handler after its Cancel
 };
 
 constexpr DWORD kDefaultSlowDelayMs = 1500;
@@ -35,7 +36,7 @@ constexpr DWORD kIdleThreadLifeMs = 500;
 Mode CurrentMode() {
   static constexpr std::pair<const char*, Mode> kModes[] = {
       {"nofolder", Mode::kNoFolder}, {"copyfail", Mode::kCopyFail}, {"sync", Mode::kSync},
-      {"twelve", Mode::kTwelve},     {"slow", Mode::kSlow},
+      {"twelve", Mode::kTwelve},     {"slow", Mode::kSlow},         {"partial", Mode::kPartial},
   };
   char value[32];
   const DWORD length = GetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", value, sizeof value);
@@ -79,6 +80,7 @@ struct PackJob {
   std::wstring archive;
   std::wstring source;
   DWORD delayMs = 0;
+  bool partial = false;
   uint64_t ticket = 0;
 };
 
@@ -98,7 +100,7 @@ DWORD RunJob(std::unique_ptr<PackJob> job) noexcept {
 
   DWORD error;
   try {
-    error = AppendToArchive(job->archive, job->source);
+    error = AppendToArchive(job->archive, job->source, job->partial);
   } catch (const std::bad_alloc&) {
     error = ERROR_OUTOFMEMORY;
   }
@@ -203,6 +205,7 @@ class ZipFolder final : public DispatchObject<Folder> {
       }
     }
     if (mode == Mode::kSlow) job->delayMs = SlowDelayMs();
+    job->partial = mode == Mode::kPartial;
     return RunOnNewThread(std::move(job));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -423,9 +423,10 @@ class TempFile {
 
 }  // namespace
 
-DWORD AppendToArchive(const std::wstring& archive, const std::wstring& source) {
+DWORD AppendToArchive(const std::wstring& archive, const std::wstring& source, bool partial) {
   std::vector<Item> items;
   if (const DWORD error = CollectSource(source, &items)) return error;
+  if (partial) items.resize(items.size() / 2);
 
   FileHandle old(CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!old.valid()) return GetLastError();

@@ -11,7 +11,8 @@ namespace zipstandin {
 // CP932 bytes with '/' separators and the data is stored uncompressed. The archive is
 // rebuilt in a temporary file beside it and then swapped in, so a reader sees either
 // the old or the complete new archive. Both paths must be absolute.
-// Returns ERROR_SUCCESS or a Win32 error code; on failure the archive is unchanged.
-DWORD AppendToArchive(const std::wstring& archive, const std::wstring& source);
+// Returns ERROR_SUCCESS or a Win32 error code; on failure the archive is unchanged. `partial`
+// writes only the first half of the source's entries (none of a single file) and still succeeds.
+DWORD AppendToArchive(const std::wstring& archive, const std::wstring& source, bool partial = false);
 
 }  // namespace zipstandin

@@ -21,6 +21,7 @@ BOOL WINAPI RacingOpenClipboard(HWND owner)
 struct HoldRequest {
     HANDLE opened;
     HANDLE release;
+    DWORD holdMs;
     bool holding;
 };
 
@@ -29,10 +30,11 @@ DWORD WINAPI HoldClipboard(void* parameter)
     // The request lives on the starter's stack only until `opened` is set.
     auto* request = static_cast<HoldRequest*>(parameter);
     const HANDLE release = request->release;
+    const DWORD holdMs = request->holdMs < kHoldTimeoutMs ? request->holdMs : kHoldTimeoutMs;
     const bool holding = OpenClipboard(nullptr) != FALSE;
     request->holding = holding;
     SetEvent(request->opened);
-    WaitForSingleObject(release, kHoldTimeoutMs);
+    WaitForSingleObject(release, holdMs);
     if (holding) CloseClipboard();
     return 0;
 }
@@ -47,9 +49,9 @@ bool InstallClipboardRace(HMODULE plugin)
 
 void ChangeClipboardBeforeNextOpen(std::function<void()> change) { g_change = std::move(change); }
 
-ClipboardHeldElsewhere::ClipboardHeldElsewhere() : release_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+ClipboardHeldElsewhere::ClipboardHeldElsewhere(DWORD holdMs) : release_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
-    HoldRequest request{CreateEventA(nullptr, TRUE, FALSE, nullptr), release_, false};
+    HoldRequest request{CreateEventA(nullptr, TRUE, FALSE, nullptr), release_, holdMs, false};
     thread_ = CreateThread(nullptr, 0, HoldClipboard, &request, 0, nullptr);
     if (thread_) WaitForSingleObject(request.opened, kHoldTimeoutMs);
     holding_ = thread_ && request.holding;

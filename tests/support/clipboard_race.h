@@ -14,10 +14,10 @@ bool InstallClipboardRace(HMODULE plugin);
 // clipboard still free), as if another program had replaced the clipboard just then.
 void ChangeClipboardBeforeNextOpen(std::function<void()> change);
 
-// Holds the clipboard open on a thread of its own for as long as it lives.
+// Holds the clipboard open on a thread of its own for `holdMs`, or for as long as it lives.
 class ClipboardHeldElsewhere {
 public:
-    ClipboardHeldElsewhere();
+    explicit ClipboardHeldElsewhere(DWORD holdMs = INFINITE);
     ~ClipboardHeldElsewhere();
     ClipboardHeldElsewhere(const ClipboardHeldElsewhere&) = delete;
     ClipboardHeldElsewhere& operator=(const ClipboardHeldElsewhere&) = delete;
