@@ -1,6 +1,6 @@
 #include "zip/zip_archive.h"
 
-#include "attach/path_names.h"
+#include "attach/nearest_names.h"
 #include "common/hresult.h"
 #include "plugin/host_api.h"
 #include "zip/thread_wait.h"
@@ -9,6 +9,8 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 namespace dl {
 
@@ -19,8 +21,8 @@ constexpr BYTE kEmptyZipImage[22] = {0x50, 0x4B, 0x05, 0x06};
 
 constexpr int kGuidTextCapacity = 40;
 
-// The packing copy keeps the limit of the shell's file copy, whose path lists held at most a
-// path, its zero and the list's closing zero in MAX_PATH bytes.
+// The packing copy's path keeps the limit of the shell's file copy, whose path lists held at most
+// a path, its zero and the list's closing zero in MAX_PATH bytes.
 HRESULT CheckCopyPathLength(const char* path)
 {
     if (std::strlen(path) + 2 > MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
@@ -31,53 +33,81 @@ HRESULT CheckCopyPathLength(const char* path)
 // source. Other reparse points (cloud-synchronised folders and their placeholders, deduplicated
 // volumes) sit on folders that hold the user's files like any other. Find data carries the tag;
 // none (zero, which no reparse point has, as Wine leaves it for its links) counts as a link.
-bool IsLinkedFolder(const WIN32_FIND_DATAA& entry)
+bool IsLinkedFolder(const WIN32_FIND_DATAW& entry)
 {
     constexpr DWORD kFolderWithReparsePoint = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     if ((entry.dwFileAttributes & kFolderWithReparsePoint) != kFolderWithReparsePoint) return false;
     return entry.dwReserved0 == 0 || IsReparseTagNameSurrogate(entry.dwReserved0);
 }
 
-bool IsSelfOrParent(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+template <typename Char>
+bool IsSelfOrParent(const Char* name)
+{
+    return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
+}
+
+// The user's folders are walked in UTF-16, which holds every name; the packing folder, whose
+// names are ours, in ANSI.
+HANDLE FindFirst(const std::string& folder, WIN32_FIND_DATAA& entry)
+{
+    return FindFirstFileA((folder + "\\*").c_str(), &entry);
+}
+HANDLE FindFirst(const std::wstring& folder, WIN32_FIND_DATAW& entry)
+{
+    return FindFirstFileW((folder + L"\\*").c_str(), &entry);
+}
+BOOL FindNext(HANDLE find, WIN32_FIND_DATAA& entry) { return FindNextFileA(find, &entry); }
+BOOL FindNext(HANDLE find, WIN32_FIND_DATAW& entry) { return FindNextFileW(find, &entry); }
 
 // Calls `visit` for each entry of the folder but "." and ".."; stops at the first failure.
-template <typename Visit>
-HRESULT ForEachEntry(const std::string& folder, Visit visit)
+template <typename String, typename Visit>
+HRESULT ForEachEntry(const String& folder, Visit visit)
 {
-    WIN32_FIND_DATAA entry{};
-    UniqueFind find(FindFirstFileA((folder + "\\*").c_str(), &entry));
+    std::conditional_t<std::is_same_v<String, std::string>, WIN32_FIND_DATAA, WIN32_FIND_DATAW> entry{};
+    UniqueFind find(FindFirst(folder, entry));
     if (!find) return E_FAIL;
     do {
         if (!IsSelfOrParent(entry.cFileName)) RETURN_IF_FAILED(visit(entry));
-    } while (FindNextFileA(find.get(), &entry));
+    } while (FindNext(find.get(), entry));
     return S_OK;
 }
 
-HRESULT LockFolderEntries(const std::string& folder, SourceLocks& locks)
+HRESULT LockFolderEntries(const std::wstring& folder, SourceLocks& locks)
 {
-    return ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) {
+    return ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
         if (IsLinkedFolder(entry)) return S_OK;
-        return LockSourceTree((folder + "\\" + entry.cFileName).c_str(), locks);
+        return LockSourceTree((folder + L"\\" + entry.cFileName).c_str(), locks);
     });
 }
 
 // Files are copied with their attributes and times, folders made anew with theirs; linked folders
 // are left out like in the lock walk. A folder with a reparse point (the copied folder itself may
 // be a link) is made plain: with it as template, the copy would get the reparse point too and
-// lead into the user's data.
-HRESULT CopyTree(const std::string& source, const std::string& target)
+// lead into the user's data. Each copy is named as the handler can store it: a name the code page
+// lacks becomes its nearest name, and names that then meet are kept apart, so that one file never
+// replaces another.
+HRESULT CopyTree(const std::wstring& source, const std::wstring& target)
 {
-    const DWORD attributes = GetFileAttributesA(source.c_str());
+    const DWORD attributes = GetFileAttributesW(source.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return HrFromBool(CopyFileA(source.c_str(), target.c_str(), TRUE));
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return HrFromBool(CopyFileW(source.c_str(), target.c_str(), TRUE));
     const BOOL made = (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                          ? CreateDirectoryA(target.c_str(), nullptr)
-                          : CreateDirectoryExA(source.c_str(), target.c_str(), nullptr);
+                          ? CreateDirectoryW(target.c_str(), nullptr)
+                          : CreateDirectoryExW(source.c_str(), target.c_str(), nullptr);
     RETURN_IF_FAILED(HrFromBool(made));
-    return ForEachEntry(source, [&](const WIN32_FIND_DATAA& entry) {
+    std::vector<std::wstring> entries;
+    std::vector<SiblingName> names;
+    RETURN_IF_FAILED(ForEachEntry(source, [&](const WIN32_FIND_DATAW& entry) {
         if (IsLinkedFolder(entry)) return S_OK;
-        return CopyTree(source + "\\" + entry.cFileName, target + "\\" + entry.cFileName);
-    });
+        entries.emplace_back(entry.cFileName);
+        names.push_back(NameInCodePage(entry.cFileName, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0));
+        return S_OK;
+    }));
+    const std::vector<std::string> copies = DistinctNames(names);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        RETURN_IF_FAILED(CopyTree(source + L"\\" + entries[i], target + L"\\" + WideFromAnsi(copies[i])));
+    }
+    return S_OK;
 }
 
 // A fresh folder named by a new GUID in the host's temporary folder, for the copy the shell packs.
@@ -165,14 +195,14 @@ HRESULT WriteEmptyZip(const char* archivePath)
     return HrFromBool(WriteFile(file.get(), kEmptyZipImage, sizeof(kEmptyZipImage), &written, nullptr));
 }
 
-HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath)
+HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const char* archivePath)
 {
     // Held until the archive is complete; released on every road out, exceptions included.
     SourceLocks locks;
     RETURN_IF_FAILED(LockSourceTree(sourcePath, locks));
     std::string packingFolder;
     RETURN_IF_FAILED(CreatePackingFolder(packingFolder));
-    const std::string packingCopy = packingFolder + "\\" + LastPathComponent(sourcePath);
+    const std::string packingCopy = packingFolder + "\\" + entryName;
     RETURN_IF_FAILED(CopySourceTree(sourcePath, packingCopy.c_str()));
     // On failure the handler may still be reading the copy: it stays.
     RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath));
@@ -181,13 +211,13 @@ HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath)
     return S_OK;
 }
 
-HRESULT LockSourceTree(const char* path, SourceLocks& locks)
+HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return LockFolderEntries(path, locks);
     UniqueFile file(
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return E_FAIL;
     locks.push_back(std::move(file));
     return S_OK;
@@ -200,11 +230,10 @@ HRESULT ReleaseSourceLocks(SourceLocks& locks)
     return S_OK;
 }
 
-HRESULT CopySourceTree(const char* source, const char* target)
+HRESULT CopySourceTree(const wchar_t* source, const char* target)
 {
-    RETURN_IF_FAILED(CheckCopyPathLength(source));
     RETURN_IF_FAILED(CheckCopyPathLength(target));
-    return CopyTree(source, target);
+    return CopyTree(source, WideFromAnsi(target));
 }
 
 HRESULT PackWithShell(const char* item, const char* archivePath)

@@ -13,9 +13,10 @@ namespace dl {
 // Creates (or truncates) the file as an archive with no entries.
 HRESULT WriteEmptyZip(const char* archivePath);
 
-// Adds one file or folder as one top-level entry; returns only when the archive is complete.
-// Besides failures it returns, it can raise an exception, which the attach command catches.
-HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath);
+// Adds one file or folder as one top-level entry named `entryName` (a name the code page holds);
+// returns only when the archive is complete. Besides failures it returns, it can raise an
+// exception, which the attach command catches.
+HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const char* archivePath);
 
 // ---- The steps of AddToZipArchive ----
 
@@ -26,15 +27,16 @@ using SourceLocks = std::vector<UniqueFile>;
 // Opens every file under `path` (or the file itself) into `locks`. E_FAIL when a file cannot be
 // opened for shared reading or a folder cannot be listed; linked folders (junctions, symbolic
 // links) below `path` are not entered, folders with other reparse points are.
-HRESULT LockSourceTree(const char* path, SourceLocks& locks);
+HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks);
 HRESULT ReleaseSourceLocks(SourceLocks& locks);
 
 // Copies a file or folder to `target` (which names the copy itself), leaving out the linked
 // folders below it as the lock walk does: the shell's own copy would follow a link back up the
 // tree again and again until the path limit, and the archive would hold the folder many times
-// over. Either path may be at most 258 bytes long; a longer one gives 0x8007007A and copies
-// nothing. A failure part-way leaves what was copied so far.
-HRESULT CopySourceTree(const char* source, const char* target);
+// over. Names inside become names the code page holds, none alike (see DistinctNames). The
+// target may be at most 258 bytes long; a longer one gives 0x8007007A and copies nothing. A
+// failure part-way leaves what was copied so far.
+HRESULT CopySourceTree(const wchar_t* source, const char* target);
 
 // Has the shell's compressed-folder handler add `item` to the archive as one top-level entry, and
 // waits until the threads it started for that have ended. Raises as AddToZipArchive does.
