@@ -5,9 +5,7 @@
 //
 //   bench_zip.exe [files] [bytes per file] [runs]     (defaults: 1000 files of 100 KiB, 3 runs)
 //
-// Runs by hand under Wine, beside the stand-in DLL, e.g.
-//   tests/wine-run.sh $PWD/build/x64/bin/bench_zip.exe
-// It registers the stand-in for the shell's ZIP handler in the prefix, as the tests do.
+// ./dev bench runs it on both architectures, beside the stand-in DLL. It registers the stand-in for the shell's ZIP handler in the prefix, as the tests do.
 #include "common/win.h"
 #include "plugin/host_api.h"
 #include "standins/host/host.h"

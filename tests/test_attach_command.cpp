@@ -5,7 +5,6 @@
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/allocation_faults.h"
 #include "tests/support/attach_checks.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <algorithm>
 
@@ -135,7 +134,6 @@ TEST_F(AttachCommandTest, ComposeMenuItemRunsTheSameCommand)
 
 TEST_F(AttachCommandTest, ImageAndFileListWinOverText)
 {
-    SKIP_WOW64_NO_BITMAPS();
     // The text dialog would show if text were chosen; the other paths are told to attach quietly.
     WriteDword("DLConfirmImage", 0);
     WriteDword("DLConfirmFile", 0);
@@ -155,7 +153,6 @@ TEST_F(AttachCommandTest, ImageAndFileListWinOverText)
 
 TEST_F(AttachCommandTest, FailuresAndExceptionsEndInExactlyOneMessage)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmText", 0);
     ASSERT_TRUE(PutText("abc"));
 

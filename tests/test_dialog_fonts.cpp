@@ -4,7 +4,6 @@
 // shows how much room is left.
 #include "common/win.h"
 #include "tests/rig/plugin_fixture.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <cstdio>
 #include <functional>
@@ -193,14 +192,12 @@ protected:
 
 TEST_F(DialogFontTest, SettingsDialog)
 {
-    SKIP_WOW64_ANSI_DIALOG_CAPTION();
     Inspect(kSettingsCaption, [](Robot& r, HWND dialog) { ExpectDrawnAsOnJapaneseWindows(r, dialog, 102); },
             [&] { host::Plugin().OnPlugInSetup(main_); });
 }
 
 TEST_F(DialogFontTest, TextDialogWithItsMonospacedPreview)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     ASSERT_TRUE(PutText("お世話になっております。\r\nabc"));
     Inspect(kTextCaption, [](Robot& r, HWND dialog) {
         ExpectDrawnAsOnJapaneseWindows(r, dialog, 105);
@@ -212,7 +209,6 @@ TEST_F(DialogFontTest, TextDialogWithItsMonospacedPreview)
 
 TEST_F(DialogFontTest, ImageDialog)
 {
-    SKIP_WOW64_NO_BITMAPS();
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(1024, 768)));
     Inspect(kImageCaption, [](Robot& r, HWND dialog) { ExpectDrawnAsOnJapaneseWindows(r, dialog, 106); });
 }
@@ -220,20 +216,17 @@ TEST_F(DialogFontTest, ImageDialog)
 // The caption's close box is the letter "r" in Marlett; where Marlett is missing, the letter shows.
 TEST(CaptionButtons, DrawInMarlett)
 {
-    SKIP_WOW64_NO_FONT_IN_DC();
     EXPECT_EQ(InstalledFace("Marlett").family, "Marlett");
 }
 
 // The note and the name label differ between the two ways of attaching files.
 TEST_F(DialogFontTest, FileDialogAttachingSeparately)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     InspectFileDialog(1);
 }
 
 TEST_F(DialogFontTest, FileDialogPackingIntoOneArchive)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     InspectFileDialog(0);
 }
 

@@ -3,7 +3,6 @@
 #include "common/texts.h"
 #include "common/win.h"
 #include "tests/rig/plugin_fixture.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <commctrl.h>
 
@@ -142,7 +141,6 @@ TEST_F(FileAttachTest, NothingUsableEndsSilentlyWithoutTheDialog)
 
 TEST_F(FileAttachTest, DialogListsNamesWithIconsAndSwitchesToFullPathsAndBack)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     const Paths files = {File("a.txt"), Folder("docs"), File("表示.txt")};
     const Paths names = {"a.txt", "docs", "表示.txt"};
     const Paths attached = AttachThroughDialog(
@@ -181,7 +179,6 @@ TEST_F(FileAttachTest, DialogListsNamesWithIconsAndSwitchesToFullPathsAndBack)
 
 TEST_F(FileAttachTest, CancelEscapeAndCloseBoxAttachNothingAndStoreNothing)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     const std::string a = File("a.txt");
     const std::function<void(Robot&, HWND)> endings[] = {
         [](Robot& r, HWND d) { r.Click(d, IDCANCEL); },
@@ -205,7 +202,6 @@ TEST_F(FileAttachTest, CancelEscapeAndCloseBoxAttachNothingAndStoreNothing)
 
 TEST_F(FileAttachTest, AnyNonzeroModeAttachesSeparatelyAndTheCheckedBoxStoresZero)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLAttachFileSeparately", 2);
     const Paths files = {File("a.txt"), File("b.txt")};
     HWND dialog = nullptr;
@@ -230,7 +226,6 @@ TEST_F(FileAttachTest, AnyNonzeroModeAttachesSeparatelyAndTheCheckedBoxStoresZer
 
 TEST_F(FileAttachTest, OneArchiveModeOffersTheArchiveNameAndRefusesABadOne)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLAttachFileSeparately", 0);
     HWND dialog = nullptr;
     const Paths attached = AttachThroughDialog(
@@ -254,7 +249,6 @@ TEST_F(FileAttachTest, OneArchiveModeOffersTheArchiveNameAndRefusesABadOne)
 
 TEST_F(FileAttachTest, EntriesDeletedWhileTheDialogIsOpenAreLeftOut)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     const std::string a = File("a.txt"), b = File("b.txt"), c = File("c.txt");
     WriteRaw("DLConfirmFile", REG_SZ, std::string("1\0", 2));
     EXPECT_EQ(AttachThroughDialog({a, b, c}, [&](Robot&, HWND) { DeleteFileA(b.c_str()); }), (Paths{a, c}));
@@ -269,7 +263,6 @@ TEST_F(FileAttachTest, EntriesDeletedWhileTheDialogIsOpenAreLeftOut)
 
 TEST_F(FileAttachTest, SecondComposeWindowIsTurnedAwayWhileTheDialogIsOpen)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     const std::string a = File("a.txt");
     HWND other = host::CreateComposeWindow();
     const Paths attached = AttachThroughDialog(

@@ -4,7 +4,6 @@
 #include "attach/image_preview.h"
 #include "common/texts.h"
 #include "tests/rig/plugin_fixture.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <functional>
 #include <string>
@@ -164,7 +163,6 @@ protected:
 
 TEST_F(ImageAttachTest, ConfirmationOffAttachesThePatternAsImage1PngAndLeavesNothing)
 {
-    SKIP_WOW64_NO_BITMAPS();
     WriteDword(kConfirmImage, 0);
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(160, 120)));
     PressCtrlShiftV();
@@ -176,7 +174,6 @@ TEST_F(ImageAttachTest, ConfirmationOffAttachesThePatternAsImage1PngAndLeavesNot
 
 TEST_F(ImageAttachTest, DibOnlyClipboardAndBitmapWithTextAttachTheImage)
 {
-    SKIP_WOW64_NO_BITMAPS();
     WriteDword(kConfirmImage, 0);
     // A bottom-up 24-bit DIB: the system offers CF_BITMAP made from it.
     constexpr int kWidth = 50, kHeight = 30, kStride = (kWidth * 3 + 3) & ~3;
@@ -206,7 +203,6 @@ TEST_F(ImageAttachTest, DibOnlyClipboardAndBitmapWithTextAttachTheImage)
 
 TEST_F(ImageAttachTest, DialogOffersImage1PngAndLabelsTheFileThatIsAttached)
 {
-    SKIP_WOW64_NO_BITMAPS();
     WriteDword(kConfirmImage, 2);  // any nonzero value asks; OK then stores 1
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(160, 120)));
     std::string name, label;
@@ -238,7 +234,6 @@ TEST_F(ImageAttachTest, DialogOffersImage1PngAndLabelsTheFileThatIsAttached)
 
 TEST_F(ImageAttachTest, InvalidNameKeepsTheDialogAndPhotoJpgGetsThePngData)
 {
-    SKIP_WOW64_NO_BITMAPS();
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(64, 48)));
     HWND dialogSeen = nullptr;
     std::string refusal;
@@ -261,7 +256,6 @@ TEST_F(ImageAttachTest, InvalidNameKeepsTheDialogAndPhotoJpgGetsThePngData)
 
 TEST_F(ImageAttachTest, CancelEscapeAndCloseBoxAttachNothingStoreNothingLeaveNothing)
 {
-    SKIP_WOW64_NO_BITMAPS();
     struct Ending {
         std::function<void(Robot&, HWND)> end;
         bool hinted;
@@ -297,7 +291,6 @@ TEST_F(ImageAttachTest, CancelEscapeAndCloseBoxAttachNothingStoreNothingLeaveNot
 
 TEST_F(ImageAttachTest, CheckBoxHintsEachTimeItIsCheckedAndOkStoresZero)
 {
-    SKIP_WOW64_NO_BITMAPS();
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(32, 32)));
     HWND dialogSeen = nullptr;
     std::vector<std::string> hints;
@@ -325,7 +318,6 @@ TEST_F(ImageAttachTest, CheckBoxHintsEachTimeItIsCheckedAndOkStoresZero)
 
 TEST_F(ImageAttachTest, SecondComposeWindowIsTurnedAwayWhileTheDialogIsOpen)
 {
-    SKIP_WOW64_NO_BITMAPS();
     HWND second = host::CreateComposeWindow();
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(48, 32)));
     std::string warning;
@@ -343,7 +335,6 @@ TEST_F(ImageAttachTest, SecondComposeWindowIsTurnedAwayWhileTheDialogIsOpen)
 
 TEST_F(ImageAttachTest, SameNamedFileInTheHostFolderIsLeftAloneAndReported)
 {
-    SKIP_WOW64_NO_BITMAPS();
     WriteDword(kConfirmImage, 0);
     ASSERT_TRUE(WriteBytes(hostTemp_ + "Image1.png", "the host's own file"));
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(32, 32)));
@@ -361,7 +352,6 @@ TEST_F(ImageAttachTest, SameNamedFileInTheHostFolderIsLeftAloneAndReported)
 
 TEST_F(ImageAttachTest, PreviewIsCentredOnBlackUnscaledWhenSmallShrunkWhenWide)
 {
-    SKIP_WOW64_NO_BITMAPS();
     // Small: drawn pixel for pixel in the middle.
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(120, 80)));
     Picture frame;
@@ -414,7 +404,6 @@ TEST_F(ImageFileTest, PngEncoderIsFoundByItsExactMimeTypeOnly)
 
 TEST_F(ImageFileTest, SaveImageAsPngWritesAJapanesePathAndFailsWithoutAFolder)
 {
-    SKIP_WOW64_NO_BITMAPS();
     dl::UniqueGpBitmap bitmap;
     HBITMAP source = MakePatternBitmap(30, 20);
     ASSERT_EQ(GdipCreateBitmapFromHBITMAP(source, nullptr, bitmap.put()), Gdiplus::Ok);
@@ -434,7 +423,6 @@ TEST_F(ImageFileTest, SaveImageAsPngWritesAJapanesePathAndFailsWithoutAFolder)
 
 TEST_F(ImageFileTest, SizeLabelTakesTheImagesPixelsAndTheFilesBytes)
 {
-    SKIP_WOW64_NO_BITMAPS();
     dl::UniqueGpBitmap bitmap;
     ASSERT_EQ(GdipCreateBitmapFromScan0(1024, 768, 0, PixelFormat24bppRGB, nullptr, bitmap.put()), Gdiplus::Ok);
     char label[dl::kImageSizeLabelSize] = "unchanged";

@@ -6,7 +6,6 @@
 #include "tests/support/clipboard_race.h"
 #include "tests/support/png_facts.h"
 #include "tests/support/robustness.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <chrono>
 
@@ -92,7 +91,6 @@ using ClipboardRobustnessTest = RobustnessTest;
 
 TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMessage)
 {
-    SKIP_WOW64_MESSAGE_BOX_GDI_LEAK();
     const std::function<bool()> clipboards[] = {ClearClipboard, PutForeignFormats};
     for (const auto& put : clipboards) {
         ExpectNoGrowth([&] {
@@ -107,7 +105,6 @@ TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMes
 // whole as UTF-8 after a byte-order mark, and the preview shows it whole too.
 TEST_F(ClipboardRobustnessTest, UnicodeTextArrivesExactly)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmText", 1);
     const struct {
         std::wstring text;
@@ -130,7 +127,6 @@ TEST_F(ClipboardRobustnessTest, UnicodeTextArrivesExactly)
 
 TEST_F(ClipboardRobustnessTest, TextBlocksOfOneByteAndWithoutAnyNul)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     // Just the terminator: an empty text file, as the text says.
     ASSERT_TRUE(PutTextBlock(std::string(1, '\0')));
     ExpectNoGrowth([&] {
@@ -155,7 +151,6 @@ TEST_F(ClipboardRobustnessTest, TextBlocksOfOneByteAndWithoutAnyNul)
 
 TEST_F(ClipboardRobustnessTest, FiftyMegabytesOfText)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     std::string big(50u << 20, 'x');
     for (size_t i = 99; i < big.size(); i += 100) big[i] = '\n';
     ASSERT_TRUE(PutText(big));
@@ -185,7 +180,6 @@ TEST_F(ClipboardRobustnessTest, FiftyMegabytesOfText)
 
 TEST_F(ClipboardRobustnessTest, SmallMonochromeAndAlphaBitmapsBecomePngs)
 {
-    SKIP_WOW64_NO_BITMAPS();
     WriteDword("DLConfirmImage", 1);
     ASSERT_TRUE(PutBitmap(MakePatternBitmap(1, 1)));
     ExpectNoGrowth([&] {
@@ -227,7 +221,6 @@ TEST_F(ClipboardRobustnessTest, SmallMonochromeAndAlphaBitmapsBecomePngs)
 
 TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
 {
-    SKIP_WOW64_NO_BITMAPS();
     // Only a version 5 bitmap with alpha: the system offers it as a bitmap, and it is attached.
     BITMAPV5HEADER v5{};
     v5.bV5Size = sizeof(v5);
@@ -249,18 +242,30 @@ TEST_F(ClipboardRobustnessTest, DeviceIndependentBitmapsWellFormedOrNot)
     ExpectHostTemp();
 
     // A header promising far more pixels than the block holds, and a block too short for any
-    // header: the system makes no bitmap of them, and the user is told.
+    // header. Whatever bitmap the system makes of them (Wine 10 makes a 1x1 one of the short
+    // block, Wine 8 none), the command attaches a whole PNG of it or tells the user, and leaves
+    // nothing behind.
     const BITMAPINFOHEADER huge{sizeof(BITMAPINFOHEADER), 100000, 100000, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     for (const std::string& block : {Bytes(&huge, sizeof(huge)) + std::string(16, '\x7f'), std::string(8, '\x28')}) {
         ASSERT_TRUE(PutBlocks({{CF_DIB, block}}));
-        RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+        Run([](Robot& r) {
+            try {
+                r.DismissMessageBox(2000);
+            } catch (const RobotTimeout&) {
+            }
+        });
+        if (RecordedBoxes().empty()) {
+            EXPECT_TRUE(PngFacts(AttachedBytes()).valid());
+        } else {
+            ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+            EXPECT_TRUE(host::Attachments().empty());
+        }
         ExpectHostTemp();
     }
 }
 
 TEST_F(ClipboardRobustnessTest, TenThousandByTenThousandBitmapAndItsDialog)
 {
-    SKIP_WOW64_NO_BITMAPS();
     ASSERT_TRUE(PutBitmap(MakeMonochromeBitmap(10000, 10000)));
     auto start = Clock::now();
     Run();
@@ -292,7 +297,6 @@ TEST_F(ClipboardRobustnessTest, TenThousandByTenThousandBitmapAndItsDialog)
 
 TEST_F(ClipboardRobustnessTest, ClipboardChangedBetweenTheFormatTestAndTheReadFails)
 {
-    SKIP_WOW64_NO_BITMAPS();
     ASSERT_TRUE(InstallClipboardRace(plugin_));
     const std::string file = File("a.txt");
     const auto before = Snapshot(work_);
@@ -316,7 +320,6 @@ TEST_F(ClipboardRobustnessTest, ClipboardChangedBetweenTheFormatTestAndTheReadFa
 
 TEST_F(ClipboardRobustnessTest, ClipboardHeldOpenByAnotherProgramFails)
 {
-    SKIP_WOW64_NO_BITMAPS();
     const std::string file = File("a.txt");
     const std::function<bool()> clipboards[] = {
         [] { return PutBitmap(MakePatternBitmap(4, 4)); },

@@ -7,7 +7,6 @@
 #include "tests/support/clipboard_blocks.h"
 #include "tests/support/robustness.h"
 #include "tests/support/source_tree.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <commctrl.h>
 
@@ -46,7 +45,6 @@ using FilesRobustnessTest = RobustnessTest;
 
 TEST_F(FilesRobustnessTest, MalformedListsFailWithoutReadingBeyondTheBlock)
 {
-    SKIP_WOW64_MESSAGE_BOX_GDI_LEAK();
     const std::string file = File("a.txt");
     const std::string list = file + std::string("\0\0", 2);
     for (const ClipboardBlock& block : {DropBlock(list, 0x7FFFFFF0), DropBlock(file), ClipboardBlock{CF_HDROP, "1234"},
@@ -181,7 +179,6 @@ TEST_F(FilesRobustnessTest, NamesBeyondTheCodePageAreAttachedWithTheirOwnBytes)
 
 TEST_F(FilesRobustnessTest, AThousandEntriesThroughTheDialog)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmFile", 1);
     Paths files;
     for (int i = 0; i < 1000; ++i) files.push_back(File("f" + std::to_string(i) + ".txt", std::to_string(i)));
@@ -242,7 +239,6 @@ TEST_F(FilesRobustnessTest, OnlyFullPathsOfExistingFilesAreAttached)
 // the code page as its nearest), double-byte names whole, and each path as far as the list shows it.
 TEST_F(FilesRobustnessTest, DialogListsEntriesUnderTheNamesTheyGoInAs)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmFile", 1);
     WriteDword("DLAttachFileSeparately", 0);
     Folder("ソース");

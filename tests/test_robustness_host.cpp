@@ -3,7 +3,6 @@
 #include "common/texts.h"
 #include "tests/rig/import_hook.h"
 #include "tests/support/robustness.h"
-#include "tests/rig/wine_gaps.h"
 
 using namespace rig;
 namespace text = dl::text;
@@ -122,7 +121,6 @@ protected:
 
 TEST_F(HostRobustnessTest, FolderMissing)
 {
-    SKIP_WOW64_NO_BITMAPS();
     DeleteTree(hostTemp_);
     ExpectEveryPathToCopeWithTheFolder(hostTemp_);
     EXPECT_FALSE(Exists(hostTemp_)) << "the plug-in does not create the host's folder";
@@ -130,7 +128,6 @@ TEST_F(HostRobustnessTest, FolderMissing)
 
 TEST_F(HostRobustnessTest, FolderNotWritable)
 {
-    SKIP_WOW64_NO_BITMAPS();
     const HANDLE probe = CreateFileA((std::string(kUnwritableFolder) + "probe").c_str(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_EQ(probe, INVALID_HANDLE_VALUE);
@@ -140,7 +137,6 @@ TEST_F(HostRobustnessTest, FolderNotWritable)
 
 TEST_F(HostRobustnessTest, FolderSoDeepThatStagingPathsPassMaxPath)
 {
-    SKIP_WOW64_NO_BITMAPS();
     // "Text1.txt", "Image1.png", the host's "ov00001.png" and "docs.zip" no longer fit.
     const std::string deep = FolderOfLength(hostTemp_, MAX_PATH - 4);
     ASSERT_TRUE(CreateFolders(deep));
@@ -178,7 +174,6 @@ TEST_F(HostRobustnessTest, FolderDeepEnoughThatOnlyThePackingCopyPassesTheLimit)
 // host cleans; the mail has the attachment, so nothing is said.
 TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
 {
-    SKIP_WOW64_NO_BITMAPS();
     const auto hook = [this](const char* function, FARPROC replacement) {
         return ReplaceImport(plugin_, "kernel32.dll", function, replacement);
     };
@@ -216,7 +211,6 @@ TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
 
 TEST_F(HostRobustnessTest, SameNamesAlreadyInTheFolder)
 {
-    SKIP_WOW64_NO_BITMAPS();
     WriteDword("DLAttachFileSeparately", 0);
     const struct {
         const char* name;

@@ -3,7 +3,6 @@
 // is refused in the dialog, used, or ends in the failure message; nothing of ours stays behind.
 #include "common/texts.h"
 #include "tests/support/robustness.h"
-#include "tests/rig/wine_gaps.h"
 
 using namespace rig;
 namespace text = dl::text;
@@ -57,7 +56,6 @@ protected:
 
 TEST_F(NamesRobustnessTest, DeviceNamesAreRefusedInEachDialog)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     for (const Dialog& dialog : dialogs_) {
         SCOPED_TRACE(dialog.caption);
         ASSERT_TRUE(dialog.put());
@@ -82,7 +80,6 @@ TEST_F(NamesRobustnessTest, DeviceNamesAreRefusedInEachDialog)
 
 TEST_F(NamesRobustnessTest, DoubleByteNamesAreUsedAsTyped)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     const char* names[] = {"表.txt", "ソース予定.png", "能力ポ－ト.zip"};
     for (size_t i = 0; i < dialogs_.size(); ++i) {
         SCOPED_TRACE(dialogs_[i].caption);
@@ -92,7 +89,6 @@ TEST_F(NamesRobustnessTest, DoubleByteNamesAreUsedAsTyped)
 
 TEST_F(NamesRobustnessTest, DoubleByteNamesLongerThanTheBufferAreRefused)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     // The field takes 259 characters, the name's buffer 259 bytes: 259 double-byte characters
     // would come back cut in the middle of one. 129 of them fit.
     std::string tooLong, fits;
@@ -119,7 +115,6 @@ TEST_F(NamesRobustnessTest, DoubleByteNamesLongerThanTheBufferAreRefused)
 
 TEST_F(NamesRobustnessTest, NamesTooLongForTheFolderFail)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     // The field takes 259 characters; with the host's folder before it, no such path exists.
     for (const Dialog& dialog : dialogs_) {
         SCOPED_TRACE(dialog.caption);
@@ -129,7 +124,6 @@ TEST_F(NamesRobustnessTest, NamesTooLongForTheFolderFail)
 
 TEST_F(NamesRobustnessTest, TrailingDotsAndBlanksAndNamesOfNothingElse)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     for (const Dialog& dialog : dialogs_) {
         SCOPED_TRACE(dialog.caption);
         // Windows drops trailing dots and blanks; the name still names one file, made and gone.
@@ -146,7 +140,6 @@ TEST_F(NamesRobustnessTest, TrailingDotsAndBlanksAndNamesOfNothingElse)
 // the packing copy stays as on every failure of the handler.
 TEST_F(NamesRobustnessTest, OneArchiveNamedWithoutZipCannotBeOpenedByTheHandler)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     const Dialog& files = dialogs_.back();
     ASSERT_TRUE(files.put());
     Run([&](Robot& r) {

@@ -3,7 +3,6 @@
 // running plug-in: each is read as the store reads it, and nothing fails or is created.
 #include "common/texts.h"
 #include "tests/support/robustness.h"
-#include "tests/rig/wine_gaps.h"
 
 using namespace rig;
 
@@ -85,7 +84,6 @@ protected:
 
 TEST_F(SettingsRobustnessTest, OddValuesAtLoadAreKeptOrReplacedAndReadAsTheStoreReadsThem)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     const ValueCase cases[] = {{kMissing, true}, {kTextOne, true}, {kQword, true}, {kSeven, true}, {kByteZero, false}};
     for (const ValueCase& c : cases) {
         SCOPED_TRACE(c.stored.what);
@@ -97,7 +95,6 @@ TEST_F(SettingsRobustnessTest, OddValuesAtLoadAreKeptOrReplacedAndReadAsTheStore
 
 TEST_F(SettingsRobustnessTest, OddValuesWhileRunningTurnTheConfirmationOnOrOff)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     const ValueCase cases[] = {{kMissing, false}, {kTextOne, true}, {kQword, false},
                                {kSeven, true},    {kAllOnes, true}, {kByteZero, false}};
     for (const ValueCase& c : cases) {
@@ -133,7 +130,6 @@ TEST_F(SettingsRobustnessTest, ModeValuesWhileRunning)
 
 TEST_F(SettingsRobustnessTest, KeyDeletedWhileRunning)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     SetConfirmations(1);
     const std::string file = File("a.txt", "A");
 

@@ -380,7 +380,6 @@ TEST_F(ZipRobustnessTest, NamesThatMeetInTheHostFolder)
 
 TEST_F(ZipRobustnessTest, EntryDeletedWhileTheDialogIsOpenInOneArchive)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLAttachFileSeparately", 0);
     WriteDword("DLConfirmFile", 1);
     const std::string a = File("a.txt", "A"), b = File("b.txt", "B");

@@ -1,6 +1,5 @@
 // The settings dialog, opened from the host's set-up request and from the Tools menu item.
 #include "tests/rig/plugin_fixture.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <map>
 
@@ -48,7 +47,6 @@ protected:
 
 TEST_F(SettingsDialogTest, ShowsDefaultsAndOkRewritesAllFourUnchanged)
 {
-    SKIP_WOW64_ANSI_DIALOG_CAPTION();
     Shown shown{};
     EXPECT_EQ(OpenBySetup([&](Robot& r, HWND dialog) {
                   shown = ReadDialog(r, dialog);
@@ -62,7 +60,6 @@ TEST_F(SettingsDialogTest, ShowsDefaultsAndOkRewritesAllFourUnchanged)
 
 TEST_F(SettingsDialogTest, ShowsStoredValuesAndWritesChangesAtOk)
 {
-    SKIP_WOW64_ANSI_DIALOG_CAPTION();
     WriteDword("DLConfirmImage", 1);
     WriteDword("DLConfirmText", 0);
     WriteDword("DLConfirmFile", 1);
@@ -87,7 +84,6 @@ TEST_F(SettingsDialogTest, ShowsStoredValuesAndWritesChangesAtOk)
 
 TEST_F(SettingsDialogTest, AnyNonzeroModeShowsSeparatelyAndOkStoresOne)
 {
-    SKIP_WOW64_ANSI_DIALOG_CAPTION();
     WriteDword("DLAttachFileSeparately", 2);
     Shown shown{};
     OpenBySetup([&](Robot& r, HWND dialog) {
@@ -101,7 +97,6 @@ TEST_F(SettingsDialogTest, AnyNonzeroModeShowsSeparatelyAndOkStoresOne)
 
 TEST_F(SettingsDialogTest, CancelEscapeAndCloseBoxWriteNothing)
 {
-    SKIP_WOW64_ANSI_DIALOG_CAPTION();
     // Values of another type show whether anything was rewritten: OK would store REG_DWORDs.
     WriteRaw("DLConfirmImage", REG_SZ, std::string("1\0", 2));
     WriteDword("DLConfirmText", 0);
@@ -122,7 +117,6 @@ TEST_F(SettingsDialogTest, CancelEscapeAndCloseBoxWriteNothing)
 
 TEST_F(SettingsDialogTest, ConfirmationTurnedOffInItsOwnDialogIsTurnedBackOnHere)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     constexpr char kTextDialog[] = "Orvel!ドロップラインプラグイン - 添付するテキストを確認してください";
     ASSERT_TRUE(PutText("abc"));
     PressCtrlShiftV([&](Robot& r) {
@@ -156,7 +150,6 @@ TEST_F(SettingsDialogTest, ConfirmationTurnedOffInItsOwnDialogIsTurnedBackOnHere
 
 TEST_F(SettingsDialogTest, ToolsMenuItemOpensItOwnedByTheMainWindow)
 {
-    SKIP_WOW64_ANSI_DIALOG_CAPTION();
     const auto commands = host::Commands();
     const auto settings = std::find_if(commands.begin(), commands.end(), [](const host::Command& c) {
         return c.target == 0;

@@ -2,7 +2,6 @@
 #include "common/texts.h"
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/attach_checks.h"
-#include "tests/rig/wine_gaps.h"
 
 using namespace rig;
 
@@ -70,7 +69,6 @@ TEST_F(TextAttachTest, WithoutDialogTheFileHoldsTheTextUpToItsFirstNul)
 
 TEST_F(TextAttachTest, DialogShowsTheTextReadOnlyOnWhiteAndOkAttachesIt)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmText", 2);  // any nonzero value asks; OK then writes 1
     ASSERT_TRUE(PutTextBlock(std::string("一行目\r\n表示\0slack", 18)));
     std::string preview, name;
@@ -119,7 +117,6 @@ TEST_F(TextAttachTest, DialogShowsTheTextReadOnlyOnWhiteAndOkAttachesIt)
 
 TEST_F(TextAttachTest, RefusedNamesKeepTheDialogOpenWithTheMessage)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmText", 2);
     ASSERT_TRUE(PutText("abc"));
     const std::vector<std::string> names = {
@@ -154,7 +151,6 @@ TEST_F(TextAttachTest, RefusedNamesKeepTheDialogOpenWithTheMessage)
 
 TEST_F(TextAttachTest, AcceptedNamesAreUsedAsTyped)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     ASSERT_TRUE(PutText("abc"));
     // 表, ソ, 能 and 予 end with the byte of a backslash, ポ with that of a vertical bar.
     for (const std::string name : {"表.png", "ソース.txt", "能力予定ポ", "memo", "notes.log", "connect.txt"}) {
@@ -166,7 +162,6 @@ TEST_F(TextAttachTest, AcceptedNamesAreUsedAsTyped)
 
 TEST_F(TextAttachTest, NameFieldTakesAtMost259Characters)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     ASSERT_TRUE(PutText("abc"));
     const std::string typed(300, 'n');
     std::string kept;
@@ -183,7 +178,6 @@ TEST_F(TextAttachTest, NameFieldTakesAtMost259Characters)
 
 TEST_F(TextAttachTest, CancelEscapeAndCloseBoxAttachAndWriteNothing)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmText", 2);
     ASSERT_TRUE(PutText("abc"));
     const std::function<void(Robot&, HWND)> endings[] = {
@@ -210,7 +204,6 @@ TEST_F(TextAttachTest, CancelEscapeAndCloseBoxAttachAndWriteNothing)
 
 TEST_F(TextAttachTest, HintOnEachCheckAndOkWithTheBoxCheckedSkipsTheNextDialog)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     ASSERT_TRUE(PutText("first"));
     HWND dialogWindow = nullptr;
     WithDialog([&](Robot& r, HWND dialog) {
@@ -236,7 +229,6 @@ TEST_F(TextAttachTest, HintOnEachCheckAndOkWithTheBoxCheckedSkipsTheNextDialog)
 
 TEST_F(TextAttachTest, SecondComposeWindowIsTurnedAwayWhileTheDialogIsOpen)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     HWND second = host::CreateComposeWindow();
     ASSERT_TRUE(PutText("abc"));
     std::string warning, nameAfter;

@@ -6,7 +6,6 @@
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/com_setup.h"
 #include "tests/support/source_tree.h"
-#include "tests/rig/wine_gaps.h"
 #include "zip/thread_wait.h"
 
 #include "registration.h"
@@ -130,7 +129,6 @@ TEST_P(ZipAttachTest, SeparateModeAttachesFilesWhereTheyLieAndTheFolderAsItsArch
 
 TEST_P(ZipAttachTest, OneArchiveModePacksEverythingUnderTheNameFromTheDialog)
 {
-    SKIP_WOW64_EDIT_BOX_PAINT();
     WriteDword("DLConfirmFile", 1);
     WriteDword("DLAttachFileSeparately", 0);
     const auto attachments = Attach({work_ + "a.txt", docs_}, [](Robot& r) {

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Runs one Windows test program under Wine, in the prefix and display that ./dev set up. An i686
-# program needs WINELOADER and WINESERVER of the WoW64 tree (CTest sets them for the i686 tests).
+# Runs one Windows test program under Wine, with the loader, prefix and display that ./dev set up.
 set -u
-export WINELOADER=${WINELOADER:-/usr/lib/wine/wine64} WINEDEBUG=${WINEDEBUG:--all} LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=${WINEDEBUG:--all} LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
+: "${WINELOADER:?WINELOADER must be set (run the tests through ./dev test)}"
 : "${WINEPREFIX:?WINEPREFIX must be set (run the tests through ./dev test)}"
 : "${DISPLAY:?DISPLAY must be set (run the tests through ./dev test)}"
 cd "$(dirname "$1")" && exec "$WINELOADER" "$@"

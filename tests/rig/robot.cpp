@@ -3,7 +3,6 @@
 #include "common/texts.h"
 #include "standins/host/host.h"
 #include "tests/rig/files.h"
-#include "tests/rig/wine_gaps.h"
 
 #include <iterator>
 #include <memory>
@@ -207,16 +206,7 @@ void Robot::Click(HWND dialog, int id)
     HWND control = GetDlgItem(dialog, id);
     if (!control) throw RobotTimeout("no control " + std::to_string(id));
     // Posted, not sent: the click may open a modal box, and the robot must stay free to answer it.
-    const LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
-    if (UnderWineWow64() && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)) {
-        // BM_CLICK there loses the button's mouse capture now and then and clicks nothing; a push
-        // button's click is its notification, which this sends as the button would.
-        if (IsWindowEnabled(control)) {
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
-        }
-    } else {
-        PostMessageA(control, BM_CLICK, 0, 0);
-    }
+    PostMessageA(control, BM_CLICK, 0, 0);
     // Posted messages of a thread are handled in order, by whatever loop runs (a message box
     // opened by the click included): once the marker is through, so is the click.
     std::unique_ptr<void, decltype(&CloseHandle)> handled(CreateEventA(nullptr, TRUE, FALSE, nullptr), CloseHandle);
