@@ -42,14 +42,17 @@ void OnDoNotShowClicked(HWND dialog) noexcept
 
 }  // namespace
 
-HRESULT RunConfirmDialog(HWND composeWindow, int dialogId, DLGPROC proc, LPARAM request, const char* busyMessage)
+HRESULT RunConfirmDialog(HWND composeWindow, int dialogId, DLGPROC proc, LPARAM request, const char* busyMessage,
+                         DialogText text)
 {
     if (ConfirmDialogOpen) {
         ShowMessage(composeWindow, busyMessage, MB_ICONWARNING);
         return E_ABORT;
     }
     const INT_PTR result =
-        DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(dialogId), composeWindow, proc, request);
+        text == DialogText::kUnicode
+            ? DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(dialogId), composeWindow, proc, request)
+            : DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(dialogId), composeWindow, proc, request);
     ConfirmDialogOpen = 0;
     return result == kConfirmed ? S_OK : E_ABORT;
 }

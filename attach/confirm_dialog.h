@@ -13,8 +13,11 @@ extern int ConfirmDialogOpen;
 constexpr size_t kFileNameBufferSize = MAX_PATH;
 
 // Shows the busy warning when another confirmation dialog is open; otherwise runs the dialog
-// modally over the compose window. S_OK when the user confirmed, E_ABORT otherwise.
-HRESULT RunConfirmDialog(HWND composeWindow, int dialogId, DLGPROC proc, LPARAM request, const char* busyMessage);
+// modally over the compose window. S_OK when the user confirmed, E_ABORT otherwise. A Unicode
+// dialog's controls keep any text whole; an ANSI one's edit boxes hold what the code page holds.
+enum class DialogText { kAnsi, kUnicode };
+HRESULT RunConfirmDialog(HWND composeWindow, int dialogId, DLGPROC proc, LPARAM request, const char* busyMessage,
+                         DialogText text = DialogText::kAnsi);
 
 // For WM_INITDIALOG: marks the dialog open and offers the name in the file-name field.
 void BeginConfirmDialog(HWND dialog, const char* fileName) noexcept;

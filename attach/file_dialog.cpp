@@ -1,6 +1,5 @@
 #include "attach/file_dialog.h"
 
-#include "attach/path_names.h"
 #include "common/texts.h"
 #include "common/win.h"
 #include "resources/resource.h"
@@ -26,27 +25,27 @@ constexpr LONG kIconStyle = WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_ALIGNLEFT;
 
 HWND FileListView(HWND dialog) noexcept { return GetDlgItem(dialog, IDC_FILE_LIST); }
 
-bool AppendIcon(HIMAGELIST list, const std::string& path, UINT sizeFlag) noexcept
+bool AppendIcon(HIMAGELIST list, const std::wstring& path, UINT sizeFlag) noexcept
 {
-    SHFILEINFOA info{};
-    if (!SHGetFileInfoA(path.c_str(), 0, &info, sizeof(info), SHGFI_ICON | sizeFlag)) return false;
+    SHFILEINFOW info{};
+    if (!SHGetFileInfoW(path.c_str(), 0, &info, sizeof(info), SHGFI_ICON | sizeFlag)) return false;
     const UniqueIcon icon(info.hIcon);
     ImageList_ReplaceIcon(list, -1, icon.get());
     return true;
 }
 
-// Item i shows file i with icon i, as its full path or as its last component.
-LVITEMA ItemFor(size_t index, const std::string& path, bool fullPath) noexcept
+// Item i shows entry i with icon i, as its full path or under the name it is attached as.
+LVITEMA ItemFor(size_t index, const DroppedEntry& entry, bool fullPath) noexcept
 {
     LVITEMA item{};
     item.mask = LVIF_TEXT | LVIF_IMAGE;
     item.iItem = static_cast<int>(index);
     item.iImage = static_cast<int>(index);
-    item.pszText = const_cast<char*>(fullPath ? path.c_str() : LastPathComponent(path.c_str()));
+    item.pszText = const_cast<char*>(fullPath ? entry.ansiPath.c_str() : entry.name.c_str());
     return item;
 }
 
-void InsertItems(HWND listView, const std::vector<std::string>& files) noexcept
+void InsertItems(HWND listView, const std::vector<DroppedEntry>& files) noexcept
 {
     for (size_t i = 0; i < files.size(); ++i) {
         LVITEMA item = ItemFor(i, files[i], false);
@@ -101,17 +100,17 @@ void OnDestroy(HWND dialog) noexcept
 
 bool AttachesFilesSeparately() noexcept { return ReadSetting(setting::kAttachFileSeparately) != 0; }
 
-HRESULT SetUpFileListView(HWND listView, const std::vector<std::string>& files) noexcept
+HRESULT SetUpFileListView(HWND listView, const std::vector<DroppedEntry>& files) noexcept
 {
     LargeIconList.reset(ImageList_Create(32, 32, kIconListFlags, 0, 0));
     if (!LargeIconList) return E_FAIL;
     SmallIconList.reset(ImageList_Create(16, 16, kIconListFlags, 0, 0));
     if (!SmallIconList) return E_FAIL;
 
-    for (const std::string& path : files) {
+    for (const DroppedEntry& entry : files) {
         // A missing large icon is passed over; without a small one the list stays empty.
-        AppendIcon(LargeIconList.get(), path, SHGFI_LARGEICON);
-        if (!AppendIcon(SmallIconList.get(), path, SHGFI_SMALLICON)) return E_FAIL;
+        AppendIcon(LargeIconList.get(), entry.path, SHGFI_LARGEICON);
+        if (!AppendIcon(SmallIconList.get(), entry.path, SHGFI_SMALLICON)) return E_FAIL;
     }
 
     SendMessageA(listView, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(LargeIconList.get()));

@@ -11,9 +11,18 @@
 
 namespace dl {
 
+// One copied file or folder. Windows keeps its path in UTF-16, and every read goes by that path:
+// an ANSI form that the code page does not hold exactly would name another file, or none.
+struct DroppedEntry {
+    std::wstring path;
+    bool exact;            // the ANSI code page holds the path exactly
+    std::string ansiPath;  // exact when `exact`, else only for showing (best fit)
+    std::string name;      // what it is attached as: its last component, or that one's nearest name
+};
+
 // Handed to the dialog as its creation parameter; the dialog only reads the list.
 struct FileAttachRequest {
-    const std::vector<std::string>& files;
+    const std::vector<DroppedEntry>& files;
     char archiveName[kFileNameBufferSize];  // written back when the user confirms
 };
 
@@ -22,8 +31,8 @@ bool AttachesFilesSeparately() noexcept;
 
 INT_PTR CALLBACK FileConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Gives the list view one large and one small icon per file, in list order, and its column.
-// E_FAIL when an image list cannot be made or a file has no small icon.
-HRESULT SetUpFileListView(HWND listView, const std::vector<std::string>& files) noexcept;
+// Gives the list view one large and one small icon per entry, in list order, and its column.
+// E_FAIL when an image list cannot be made or an entry has no small icon.
+HRESULT SetUpFileListView(HWND listView, const std::vector<DroppedEntry>& files) noexcept;
 
 }  // namespace dl

@@ -9,8 +9,6 @@ namespace dl {
 
 namespace {
 
-constexpr char kRefusedCharacters[] = "\\/:*?\"<>|";
-
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept
 {
     if (a.size() != b.size()) return false;
@@ -48,7 +46,7 @@ bool HoldsRefusedCharacter(const char* name) noexcept
             ++p;
             continue;
         }
-        if (std::strchr(kRefusedCharacters, *p)) return true;
+        if (std::strchr(kCharactersRefusedInFileNames, *p)) return true;
     }
     return false;
 }

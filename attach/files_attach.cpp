@@ -2,6 +2,7 @@
 
 #include "attach/drop_list.h"
 #include "attach/file_dialog.h"
+#include "attach/nearest_names.h"
 #include "attach/path_names.h"
 #include "common/hresult.h"
 #include "common/texts.h"
@@ -16,25 +17,53 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dl {
 
 namespace {
 
-using Entries = std::vector<std::string>;
+using Entries = std::vector<DroppedEntry>;
 
-bool Exists(const char* path) noexcept { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) noexcept { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Any program can fill the clipboard. A drive's root, or a path that climbs ("C:\work\.." is a
-// whole drive), would have the packing walk and copy far more than the user meant; a relative
-// path would name whatever lies in the host's current folder.
-bool IsUsableEntry(const char* path) noexcept
+bool IsFolder(const std::wstring& path) noexcept
 {
-    return IsFullPath(path) && !IsDriveRoot(path) && !HasRelativeComponent(path) && Exists(path);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The usable paths of the clipboard's file list, in its order; E_ABORT when none is left.
+// Any program can fill the clipboard. The root of a drive, share or volume, or a path that climbs
+// ("C:\work\.." is a whole drive), would have the packing walk and copy far more than the user
+// meant; a relative path would name whatever lies in the host's current folder.
+bool IsUsableEntry(const wchar_t* path) noexcept
+{
+    return IsFullPath(path) && !IsDriveRoot(path) && !IsShareOrVolumeRoot(path) && !HasRelativeComponent(path) &&
+           Exists(path);
+}
+
+// The entry's own name: its last component, less the backslash that ends a folder's path given
+// as "D:\work\docs\".
+std::wstring OwnName(const std::wstring& path)
+{
+    std::wstring name = LastPathComponent(path.c_str());
+    if (!name.empty() && name.back() == L'\\') name.pop_back();
+    return name;
+}
+
+DroppedEntry MakeEntry(std::wstring path)
+{
+    DroppedEntry entry{std::move(path), false, {}, {}};
+    entry.exact = ToExactAnsi(entry.path, entry.ansiPath);
+    if (!entry.exact) entry.ansiPath = BestFitAnsi(entry.path);
+    entry.name = NameInCodePage(OwnName(entry.path), false).name;
+    return entry;
+}
+
+// The usable paths of the clipboard's file list, in its order; E_ABORT when none is left. The list
+// is read in UTF-16, each path into a buffer of the length the list reports: deep folders with
+// double-byte names pass 260 bytes long before 260 characters.
 HRESULT ReadDroppedFiles(HWND composeWindow, Entries& entries)
 {
     const WaitCursor wait;
@@ -47,15 +76,25 @@ HRESULT ReadDroppedFiles(HWND composeWindow, Entries& entries)
         if (!IsWellFormedDropList(list.data(), list.size())) return E_FAIL;
     }
 
-    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count; ++i) {
-        // A path too long for the buffer would come back cut short, naming another file or none.
-        if (DragQueryFileA(drop, i, nullptr, 0) >= MAX_PATH) continue;
-        char path[MAX_PATH] = {};
-        DragQueryFileA(drop, i, path, MAX_PATH);
-        if (IsUsableEntry(path)) entries.emplace_back(path);
+        std::wstring path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        path.resize(DragQueryFileW(drop, i, &path[0], static_cast<UINT>(path.size())));
+        if (IsUsableEntry(path.c_str())) entries.push_back(MakeEntry(std::move(path)));
     }
     return entries.empty() ? E_ABORT : S_OK;
+}
+
+// In one archive, top-level names that meet (two 見積書.txt from different folders) go in as
+// "見積書 (2).txt": the shell's handler would otherwise ask on its own whether to replace one.
+void KeepTopLevelNamesApart(Entries& entries)
+{
+    std::vector<SiblingName> siblings;
+    for (const DroppedEntry& entry : entries) {
+        siblings.push_back(NameInCodePage(OwnName(entry.path), IsFolder(entry.path)));
+    }
+    const std::vector<std::string> names = DistinctNames(siblings);
+    for (size_t i = 0; i < entries.size(); ++i) entries[i].name = names[i];
 }
 
 // An archive we created in the host's folder: it holds the user's data, so it goes on every road
@@ -81,29 +120,72 @@ HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const En
     RETURN_IF_FAILED(WriteEmptyZip(archive.c_str()));
     const CreatedArchive created(archive);
     HRESULT result = S_FALSE;
-    for (const std::string& source : sources) {
-        if (!Exists(source.c_str())) continue;
-        RETURN_IF_FAILED(AddToZipArchive(source.c_str(), archive.c_str(), &progress));
+    for (const DroppedEntry& source : sources) {
+        if (!Exists(source.path)) continue;
+        RETURN_IF_FAILED(AddToZipArchive(source.path.c_str(), source.name.c_str(), archive.c_str(), &progress));
         result = S_OK;
     }
     if (result == S_OK) Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);
     return result;
 }
 
-// Files go from where they lie; each folder as an archive named after it. An entry gone by its
-// turn is left out. The first failure, or the user's Cancel, stops, and what was attached before
-// it stays attached.
+// A copy of a user's file in the host's folder, removed again on every road out (read-only or not:
+// it keeps its source's attributes). A file of that name already there may be the host's own, and
+// is neither replaced nor removed. One that cannot go stays for the host, which cleans its folder.
+class StagedCopy {
+public:
+    StagedCopy() = default;
+    ~StagedCopy()
+    {
+        if (path_.empty()) return;
+        SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path_.c_str());
+    }
+    StagedCopy(const StagedCopy&) = delete;
+    StagedCopy& operator=(const StagedCopy&) = delete;
+
+    HRESULT make(const std::wstring& source, std::wstring path)
+    {
+        const BOOL copied = CopyFileW(source.c_str(), path.c_str(), TRUE);
+        // What a failed copy wrote goes as well.
+        if (copied || GetLastError() != ERROR_FILE_EXISTS) path_ = std::move(path);
+        return HrFromBool(copied);
+    }
+
+private:
+    std::wstring path_;
+};
+
+// A file whose path the code page holds goes from where it lies. Any other goes as a copy under its
+// nearest name, which goes again right after.
+HRESULT AttachFile(HWND composeWindow, const DroppedEntry& entry)
+{
+    if (entry.exact) {
+        Host().CompAttachFile(composeWindow, entry.ansiPath.c_str(), nullptr);
+        return S_OK;
+    }
+    std::string staged;
+    RETURN_IF_FAILED(PathInHostTemp(entry.name, staged));
+    StagedCopy copy;
+    RETURN_IF_FAILED(copy.make(entry.path, WideFromAnsi(staged)));
+    Host().CompAttachFile(composeWindow, staged.c_str(), nullptr);
+    return S_OK;
+}
+
+// Files go one by one; each folder as an archive named after it. An entry gone by its turn is
+// left out. The first failure, or the user's Cancel, stops, and what was attached before it stays
+// attached.
 HRESULT AttachSeparately(HWND composeWindow, const Entries& entries, PackingProgress& progress)
 {
-    for (const std::string& entry : entries) {
-        const DWORD attributes = GetFileAttributesA(entry.c_str());
+    for (const DroppedEntry& entry : entries) {
+        const DWORD attributes = GetFileAttributesW(entry.path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) continue;
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            Host().CompAttachFile(composeWindow, entry.c_str(), nullptr);
+            RETURN_IF_FAILED(AttachFile(composeWindow, entry));
             continue;
         }
         std::string archive;
-        RETURN_IF_FAILED(PathInHostTemp(std::string(LastPathComponent(entry.c_str())) + ".zip", archive));
+        RETURN_IF_FAILED(PathInHostTemp(entry.name + ".zip", archive));
         RETURN_IF_FAILED(AttachArchiveOf(composeWindow, archive, {entry}, progress));
     }
     return S_OK;
@@ -128,6 +210,8 @@ HRESULT AttachClipboardFiles(HWND composeWindow)
     const ComInit com(COINIT_MULTITHREADED);
     Entries entries;
     RETURN_IF_FAILED(ReadDroppedFiles(composeWindow, entries));
+    // Before the dialog, which lists each entry under the name it goes in as.
+    if (!AttachesFilesSeparately()) KeepTopLevelNamesApart(entries);
 
     FileAttachRequest request{entries, {}};
     lstrcpynA(request.archiveName, text::kDefaultArchiveName, sizeof(request.archiveName));
@@ -139,7 +223,7 @@ HRESULT AttachClipboardFiles(HWND composeWindow)
     const WaitCursor wait;
     // Whatever went away while the dialog was open is left out; with nothing left, there is
     // nothing to attach (not even an empty archive).
-    const auto gone = [](const std::string& entry) { return !Exists(entry.c_str()); };
+    const auto gone = [](const DroppedEntry& entry) { return !Exists(entry.path); };
     entries.erase(std::remove_if(entries.begin(), entries.end(), gone), entries.end());
     if (entries.empty()) return E_ABORT;
 

@@ -23,21 +23,38 @@ UniqueGdiObject g_previewFont;
 
 // The start of the text, as much as the box can show without freezing the host. Without memory
 // for the copy the box stays empty; the text is attached all the same.
-void ShowTextPreview(HWND dialog, const char* text) noexcept
+template <typename Char, typename SetText>
+void ShowTextPreview(HWND dialog, const Char* text, SetText setText) noexcept
 {
     const size_t length = TextPreviewLength(text);
-    const std::unique_ptr<char[]> preview(new (std::nothrow) char[length + 1]);
+    const std::unique_ptr<Char[]> preview(new (std::nothrow) Char[length + 1]);
     if (!preview) return;
-    std::memcpy(preview.get(), text, length);
-    preview[length] = '\0';
-    SetDlgItemTextA(dialog, IDC_TEXT_PREVIEW, preview.get());
+    std::memcpy(preview.get(), text, length * sizeof(Char));
+    preview[length] = 0;
+    setText(dialog, IDC_TEXT_PREVIEW, preview.get());
+}
+
+template <typename Char, typename StartsPair>
+size_t PreviewLength(const Char* text, size_t limit, StartsPair startsPair) noexcept
+{
+    size_t length = 0;
+    while (text[length]) {
+        const size_t step = startsPair(text[length]) && text[length + 1] ? 2 : 1;
+        if (length + step > limit) break;
+        length += step;
+    }
+    return length;
 }
 
 void OnInitDialog(HWND dialog, TextAttachRequest* request) noexcept
 {
     g_request = request;
     BeginConfirmDialog(dialog, request->fileName);
-    ShowTextPreview(dialog, request->text);
+    if (request->unicodeText) {
+        ShowTextPreview(dialog, request->unicodeText, SetDlgItemTextW);
+    } else {
+        ShowTextPreview(dialog, request->text, SetDlgItemTextA);
+    }
     g_previewFont.reset(CreateFontA(kPreviewFontHeight, 0, 0, 0, kPreviewFontWeight, FALSE, FALSE, FALSE,
                                     SHIFTJIS_CHARSET, 0, 0, 0, 0, text::kTextPreviewFont));
     SendDlgItemMessageA(dialog, IDC_TEXT_PREVIEW, WM_SETFONT, reinterpret_cast<WPARAM>(g_previewFont.get()), TRUE);
@@ -60,14 +77,12 @@ void OnNcDestroy() noexcept
 
 size_t TextPreviewLength(const char* text, size_t limit) noexcept
 {
-    size_t length = 0;
-    while (text[length]) {
-        const bool pair = IsDBCSLeadByte(static_cast<BYTE>(text[length])) && text[length + 1];
-        const size_t step = pair ? 2 : 1;
-        if (length + step > limit) break;
-        length += step;
-    }
-    return length;
+    return PreviewLength(text, limit, [](char c) { return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE; });
+}
+
+size_t TextPreviewLength(const wchar_t* text, size_t limit) noexcept
+{
+    return PreviewLength(text, limit, [](wchar_t c) { return IS_HIGH_SURROGATE(c); });
 }
 
 INT_PTR CALLBACK TextConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

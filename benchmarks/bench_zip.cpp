@@ -112,7 +112,7 @@ DWORD WINAPI PackAsTheFilePath(void* parameter)
     // The file path joins the multithreaded apartment for its command when the thread has none.
     const dl::ComInit command(COINIT_MULTITHREADED);
     try {
-        run->seconds = Seconds([&] { return dl::AddToZipArchive(run->source.c_str(), run->archive.c_str()); },
+        run->seconds = Seconds([&] { return dl::AddToZipArchive(rig::Wide(run->source).c_str(), "source", run->archive.c_str()); },
                                run->result);
     } catch (const std::exception& error) {
         std::printf("AddToZipArchive raised: %s\n", error.what());
@@ -195,14 +195,14 @@ int main(int argc, char** argv)
         const std::string archive = hostTemp + "whole.zip";
         HRESULT result = E_FAIL;
         dl::WriteEmptyZip(archive.c_str());
-        whole.push_back(Seconds([&] { return dl::AddToZipArchive(source.c_str(), archive.c_str()); }, result));
+        whole.push_back(Seconds([&] { return dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str()); }, result));
         Check("AddToZipArchive", result);
 
         dl::WriteEmptyZip(archive.c_str());
         shown.push_back(Seconds(
             [&] {
                 dl::PackingProgress progress(owner);
-                return dl::AddToZipArchive(source.c_str(), archive.c_str(), &progress);
+                return dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str(), &progress);
             },
             result));
         Check("AddToZipArchive with progress", result);
@@ -210,7 +210,7 @@ int main(int argc, char** argv)
         dl::SourceLocks locks;
         lock.push_back(Seconds(
             [&] {
-                const HRESULT locked = dl::LockSourceTree(source.c_str(), locks);
+                const HRESULT locked = dl::LockSourceTree(rig::Wide(source).c_str(), locks);
                 dl::ReleaseSourceLocks(locks);
                 return locked;
             },
@@ -218,7 +218,7 @@ int main(int argc, char** argv)
         Check("LockSourceTree", result);
 
         const std::string target = base + "copy";
-        copy.push_back(Seconds([&] { return dl::CopySourceTree(source.c_str(), target.c_str()); }, result));
+        copy.push_back(Seconds([&] { return dl::CopySourceTree(rig::Wide(source).c_str(), target.c_str()); }, result));
         Check("CopySourceTree", result);
 
         const std::string packed = hostTemp + "packed.zip";
@@ -233,7 +233,7 @@ int main(int argc, char** argv)
     // Once more, watched: sampling the handle table slows everything down, so it is not timed.
     const std::string archive = hostTemp + "watched.zip";
     dl::WriteEmptyZip(archive.c_str());
-    const PeakHandles handles([&] { Check("AddToZipArchive", dl::AddToZipArchive(source.c_str(), archive.c_str())); });
+    const PeakHandles handles([&] { Check("AddToZipArchive", dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str())); });
 
     auto print = [&](const char* what, const std::vector<double>& times) {
         std::printf("%-34s median %6.2f s  (", what, Median(times));

@@ -82,6 +82,9 @@ TEST(TextPreviewTest, ShowsTheStartOfLongTextsInWholeCharacters)
     // A lead byte at the very end has no partner and counts alone.
     EXPECT_EQ(dl::TextPreviewLength("ab\x95", 4), 3u);
     EXPECT_EQ(dl::TextPreviewLength(std::string(100000, 'x').c_str()), dl::kTextPreviewLimit);
+    // In UTF-16, a surrogate pair (😀) is one character.
+    EXPECT_EQ(dl::TextPreviewLength(L"ab\U0001F600", 3), 2u);
+    EXPECT_EQ(dl::TextPreviewLength(L"ab\U0001F600", 4), 4u);
 }
 
 using ClipboardRobustnessTest = RobustnessTest;
@@ -98,20 +101,28 @@ TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMes
     }
 }
 
-TEST_F(ClipboardRobustnessTest, UnicodeOnlyTextArrivesAsTheSystemConvertsIt)
+// Unicode text that code page 932 holds goes as its ANSI text, as it always has; any other goes
+// whole as UTF-8 after a byte-order mark, and the preview shows it whole too.
+TEST_F(ClipboardRobustnessTest, UnicodeTextArrivesExactly)
 {
-    // Japanese, and characters that code page 932 cannot hold (an emoji, Hangul, a German ß).
-    const std::wstring unicode = L"日本語のテキスト 😀 한국어 Straße ①";
-    char expected[256] = {};
-    WideCharToMultiByte(CP_ACP, 0, unicode.c_str(), -1, expected, sizeof(expected), nullptr, nullptr);
-    ASSERT_TRUE(PutUnicodeText(unicode));
     WriteDword("DLConfirmText", 1);
-    std::string preview;
-    Run(InDialog(kTextCaption, [&](Robot& r, HWND dialog) { preview = r.Text(dialog, 1013); }));
-    EXPECT_EQ(preview, expected);
-    EXPECT_EQ(AttachedBytes(), expected);
-    ExpectOnlyBoxes({});
-    ExpectHostTemp();
+    const struct {
+        std::wstring text;
+        std::string file;
+    } cases[] = {
+        {L"日本語のテキスト 山﨑様 ①\r\n", "日本語のテキスト 山﨑様 ①\r\n"},
+        {L"𠮷野家の山﨑様 Müller ① 😀", "\xEF\xBB\xBF\xF0\xA0\xAE\xB7\xE9\x87\x8E\xE5\xAE\xB6\xE3\x81\xAE\xE5\xB1\xB1"
+                                      "\xEF\xA8\x91\xE6\xA7\x98 M\xC3\xBCller \xE2\x91\xA0 \xF0\x9F\x98\x80"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(PutUnicodeText(c.text));
+        std::wstring preview;
+        Run(InDialog(kTextCaption, [&](Robot& r, HWND dialog) { preview = r.WideText(dialog, 1013); }));
+        EXPECT_EQ(preview, c.text);
+        EXPECT_EQ(AttachedBytes(), c.file);
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
+    }
 }
 
 TEST_F(ClipboardRobustnessTest, TextBlocksOfOneByteAndWithoutAnyNul)

@@ -3,19 +3,24 @@
 // double-byte names. Plain files in the separate mode need no packing.
 #include "attach/drop_list.h"
 #include "common/texts.h"
+#include "common/win.h"
 #include "tests/support/clipboard_blocks.h"
 #include "tests/support/robustness.h"
+#include "tests/support/source_tree.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
+#include <iterator>
 
 using namespace rig;
 namespace text = dl::text;
 
 namespace {
 
-constexpr int kList = 1024;
+constexpr int kShowPaths = 1011, kList = 1024;
 
-std::string Wide(const std::wstring& text) { return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2); }
+std::string Utf16Bytes(const std::wstring& text) { return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2); }
 
 bool WellFormed(const ClipboardBlock& block) { return dl::IsWellFormedDropList(block.bytes.data(), block.bytes.size()); }
 
@@ -23,7 +28,7 @@ TEST(DropListTest, TheListMustStartAndEndInsideTheBlock)
 {
     const std::string ansi("C:\\a.txt\0D:\\b\0\0", 16);
     EXPECT_TRUE(WellFormed(DropBlock(ansi)));
-    EXPECT_TRUE(WellFormed(DropBlock(Wide(std::wstring(L"C:\\a.txt\0\0", 10)), sizeof(DROPFILES), true)));
+    EXPECT_TRUE(WellFormed(DropBlock(Utf16Bytes(std::wstring(L"C:\\a.txt\0\0", 10)), sizeof(DROPFILES), true)));
     EXPECT_TRUE(WellFormed(DropBlock(std::string(1, '\0')))) << "no paths at all";
     EXPECT_TRUE(WellFormed(DropBlock("junk" + ansi, sizeof(DROPFILES) + 4))) << "the list may start further on";
 
@@ -62,27 +67,114 @@ TEST_F(FilesRobustnessTest, EmptyListsEndSilently)
     }
 }
 
-TEST_F(FilesRobustnessTest, UnicodeListsAsFileManagersWriteThem)
+// Names beyond code page 932, as file managers put them on the clipboard (in UTF-16), and the
+// names they are attached under: alone (separately), and among the others in one folder or one
+// archive, where résumé.txt meets the resume.txt beside it. Best fit alone would have attached
+// resume.txt for résumé.txt, and left out the rest.
+struct NameCase {
+    const wchar_t* name;
+    const char* alone;
+    const char* amongOthers;
+};
+const NameCase kNames[] = {
+    {L"resume.txt", "resume.txt", "resume.txt"},
+    {L"résumé.txt", "resume.txt", "resume (2).txt"},
+    {L"说明书.txt", "_明_.txt", "_明_.txt"},
+    {L"한글.txt", "__.txt", "__.txt"},
+    {L"😀.txt", "_.txt", "_.txt"},
+    {L"𠮷野家.txt", "_野家.txt", "_野家.txt"},
+    {L"価格¥100.txt", "価格_100.txt", "価格_100.txt"},  // best fit gives a backslash
+};
+
+using Contents = std::vector<std::pair<std::string, std::string>>;
+
+// Every entry of the archive with its bytes, sorted by name.
+Contents ArchiveContents(const std::string& archiveBytes)
 {
-    // A name code page 932 can hold arrives; one it cannot comes back altered and is left out.
-    const std::string japanese = File("日本語の名前.txt", "J");
-    wchar_t wideFolder[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, work_.c_str(), -1, wideFolder, MAX_PATH);
-    const std::wstring korean = std::wstring(wideFolder) + L"한국어.txt";
-    const std::wstring representable = std::wstring(wideFolder) + L"日本語の名前.txt";
-    HANDLE other = CreateFileW(korean.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    CloseHandle(other);
+    const dropline::test::ZipReader archive = ReadArchive(archiveBytes);
+    Contents contents;
+    for (const dropline::test::ZipEntry& entry : archive.entries()) {
+        std::string bytes, error;
+        if (!entry.isFolder()) {
+            EXPECT_TRUE(archive.Extract(entry, &bytes, &error)) << entry.name << error;
+        }
+        contents.emplace_back(entry.name, bytes);
+    }
+    std::sort(contents.begin(), contents.end());
+    return contents;
+}
 
-    ASSERT_TRUE(PutWideFiles({korean, representable}));
-    Run();
-    EXPECT_EQ(AttachedPaths(), Paths{japanese});
-    ExpectOnlyBoxes({});
+TEST_F(FilesRobustnessTest, NamesBeyondTheCodePageAreAttachedWithTheirOwnBytes)
+{
+    // Each file by itself in the user's folder, and all of them in 资料 (whose own name is beyond
+    // the code page too) with one more below.
+    const std::wstring work = Wide(work_), folder = work + L"资料";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub").c_str(), nullptr));
+    const std::wstring below = folder + L"\\sub\\😀.txt";
+    ASSERT_TRUE(WriteBytes(below, "below"));
+    std::vector<std::wstring> files;
+    Contents inFolder{{"_料/", ""}, {"_料/sub/", ""}, {"_料/sub/_.txt", "below"}}, atTop;
+    for (const NameCase& c : kNames) {
+        const std::string bytes = "file " + std::to_string(files.size());
+        files.push_back(work + c.name);
+        ASSERT_TRUE(WriteBytes(files.back(), bytes));
+        ASSERT_TRUE(WriteBytes(folder + L"\\" + c.name, bytes));
+        inFolder.emplace_back(std::string("_料/") + c.amongOthers, bytes);
+        atTop.emplace_back(c.amongOthers, bytes);
+    }
+    // Two files of one name from different folders: one archive cannot hold both under it.
+    Folder("別の課");
+    const Paths quotes = {File("見積書.txt", "quote 1"), File("別の課\\見積書.TXT", "quote 2")};
+    std::vector<std::wstring> list = files;
+    list.push_back(folder);
+    for (const std::string& quote : quotes) list.push_back(Wide(quote));
+    const auto before = Snapshot(work_);
 
-    ASSERT_TRUE(PutWideFiles({korean}));
+    // Separately: a file whose path the code page holds goes from where it lies, any other as a
+    // copy under its nearest name; the folder as an archive named after its nearest name.
+    ASSERT_TRUE(PutWideFiles(list));
     Run();
-    EXPECT_TRUE(host::Attachments().empty());
+    const std::vector<host::Attachment> attachments = host::Attachments();
+    ASSERT_EQ(attachments.size(), std::size(kNames) + 3);
+    for (size_t i = 0; i < std::size(kNames); ++i) {
+        const bool exact = i == 0;
+        EXPECT_EQ(attachments[i].path, (exact ? work_ : hostTemp_) + kNames[i].alone);
+        EXPECT_EQ(attachments[i].bytes, atTop[i].second) << kNames[i].alone;
+    }
+    EXPECT_EQ(attachments[std::size(kNames)].path, hostTemp_ + "_料.zip");
+    Contents sorted = inFolder;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(ArchiveContents(attachments[std::size(kNames)].bytes), sorted);
+    EXPECT_EQ(attachments.back().path, quotes.back());
     ExpectOnlyBoxes({});
+    ExpectHostTemp();
+
+    // One archive: the names among each other at its top, the folder and the two quotes as well.
+    WriteDword("DLAttachFileSeparately", 0);
+    ASSERT_TRUE(PutWideFiles(list));
+    Run();
+    Contents all = inFolder;
+    all.insert(all.end(), atTop.begin(), atTop.end());
+    all.insert(all.end(), {{"見積書.txt", "quote 1"}, {"見積書 (2).TXT", "quote 2"}});
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + "Files1.zip"});
+    EXPECT_EQ(ArchiveContents(AttachedBytes()), all);
+    ExpectOnlyBoxes({});
+    ExpectHostTemp();
+    EXPECT_EQ(Snapshot(work_), before);
+
+    // A copy that cannot be made (the file is open for writing elsewhere) ends in the one message,
+    // with the files before it attached and no copy left behind.
+    WriteDword("DLAttachFileSeparately", 1);
+    const dl::UniqueFile writer(
+        CreateFileW(files[2].c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(PutWideFiles({files[0], files[1], files[2], files[3]}));
+    Run(DismissBox);
+    EXPECT_EQ(AttachedPaths(), (Paths{work_ + "resume.txt", hostTemp_ + "resume.txt"}));
+    ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+    ExpectHostTemp();
 }
 
 TEST_F(FilesRobustnessTest, AThousandEntriesThroughTheDialog)
@@ -111,9 +203,19 @@ TEST_F(FilesRobustnessTest, OnlyFullPathsOfExistingFilesAreAttached)
     const std::string a = File("a.txt", "A");
     Folder("ソース");
     const std::string dbcs = File("ソース\\表.txt", "表");
-    // 259 characters fit the reading buffer; one more does not.
+    // 259 characters are the most a path of the ANSI functions holds; one more names nothing here.
     const std::string longest = File(std::string(MAX_PATH - 1 - work_.size(), 'x'));
     const std::string tooLong = longest + "y";
+    // Deep folders of Japanese names pass 260 bytes long before 260 characters: this path has 286
+    // bytes and 166 characters when the user's folder has 30, and the ANSI functions open it.
+    const std::string level = "営業部の共有資料です営業部の共有資料です営業部の共有資料です営業部の共有資料です";
+    const std::string folders = level + "\\" + level + "\\" + level;
+    Folder(level);
+    Folder(level + "\\" + level);
+    Folder(folders);
+    const size_t filler = work_.size() < 39 ? 39 - work_.size() : 1;
+    const std::string deep = File(folders + "\\" + std::string(filler, 'd') + ".txt", "deep");
+    ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
     // A file of the same name in the current folder: a relative path would name it.
     char current[MAX_PATH] = {};
     GetCurrentDirectoryA(MAX_PATH, current);
@@ -122,10 +224,10 @@ TEST_F(FilesRobustnessTest, OnlyFullPathsOfExistingFilesAreAttached)
     const auto before = Snapshot(work_);
 
     ASSERT_TRUE(PutFiles({"C:\\", "Z:", "C:\\.", work_ + "..", a, work_ + "missing.txt", "relative-name.txt",
-                          "C:relative-name.txt", dbcs, longest, tooLong, a}));
+                          "C:relative-name.txt", dbcs, longest, tooLong, deep, a}));
     ExpectNoGrowth([&] {
         Run();
-        EXPECT_EQ(AttachedPaths(), (Paths{a, dbcs, longest, a}));
+        EXPECT_EQ(AttachedPaths(), (Paths{a, dbcs, longest, deep, a}));
         ExpectOnlyBoxes({});
         ExpectHostTemp();
     });
@@ -133,26 +235,42 @@ TEST_F(FilesRobustnessTest, OnlyFullPathsOfExistingFilesAreAttached)
     DeleteFileA(beside.c_str());
 }
 
-TEST_F(FilesRobustnessTest, DialogShowsDoubleByteNamesWhole)
+// Each entry under the name it goes in as (in one archive, names that meet numbered, a name beyond
+// the code page as its nearest), double-byte names whole, and each path as far as the list shows it.
+TEST_F(FilesRobustnessTest, DialogListsEntriesUnderTheNamesTheyGoInAs)
 {
     WriteDword("DLConfirmFile", 1);
+    WriteDword("DLAttachFileSeparately", 0);
     Folder("ソース");
-    const Paths files = {File("ソース\\表.txt"), File("能力予定ポ")};
-    ASSERT_TRUE(PutFiles(files));
-    Paths shown;
-    Run(InDialog(kFileCaption, [&](Robot& r, HWND dialog) {
-        for (int i = 0; i < 2; ++i) {
-            char name[MAX_PATH] = {};
+    const Paths files = {File("ソース\\表.txt", "1"), File("能力予定ポ", "2"), File("表.txt", "3")};
+    std::vector<std::wstring> list;
+    for (const std::string& file : files) list.push_back(Wide(file));
+    list.push_back(Wide(work_) + L"résumé.txt");
+    ASSERT_TRUE(WriteBytes(list.back(), "4"));
+    ASSERT_TRUE(PutWideFiles(list));
+    const auto texts = [](Robot& r, HWND dialog) {
+        Paths shown;
+        for (int i = 0; i < 4; ++i) {
+            char text[MAX_PATH] = {};
             LVITEMA item{};
-            item.iSubItem = 0;
-            item.pszText = name;
+            item.pszText = text;
             item.cchTextMax = MAX_PATH;
             r.Send(GetDlgItem(dialog, kList), LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(&item));
-            shown.push_back(name);
+            shown.push_back(text);
         }
+        return shown;
+    };
+    Paths names, paths;
+    Run(InDialog(kFileCaption, [&](Robot& r, HWND dialog) {
+        names = texts(r, dialog);
+        r.Click(dialog, kShowPaths);
+        paths = texts(r, dialog);
     }));
-    EXPECT_EQ(shown, (Paths{"表.txt", "能力予定ポ"}));
-    EXPECT_EQ(AttachedPaths(), files);
+    EXPECT_EQ(names, (Paths{"表.txt", "能力予定ポ", "表 (2).txt", "resume.txt"}));
+    EXPECT_EQ(paths, (Paths{files[0], files[1], files[2], work_ + "resume.txt"}));
+    Contents expected{{"表.txt", "1"}, {"能力予定ポ", "2"}, {"表 (2).txt", "3"}, {"resume.txt", "4"}};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ArchiveContents(AttachedBytes()), expected);
 }
 
 }  // namespace

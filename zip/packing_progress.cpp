@@ -1,5 +1,7 @@
 #include "zip/packing_progress.h"
 
+#include "attach/nearest_names.h"
+
 #include "common/texts.h"
 
 #include <commctrl.h>
@@ -13,16 +15,6 @@ constexpr ULONGLONG kShowAfterMs = 1000;
 // cost a round trip to another thread.
 constexpr ULONGLONG kPresentEveryMs = 100;
 constexpr DWORD kDialogFlags = PROGDLG_NOMINIMIZE;
-
-std::wstring Wide(const char* text)
-{
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 1) return {};
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.pop_back();
-    return wide;
-}
 
 // Other threads' messages sent to the host's thread are answered while it packs: the progress
 // dialog's own thread may wait for one, and a thread that answers none counts as hung, after
@@ -67,10 +59,10 @@ PackingProgress::~PackingProgress()
     if (dialog_) dialog_->StopProgressDialog();
 }
 
-void PackingProgress::StartCopy(const char* name, ULONGLONG bytes)
+void PackingProgress::StartCopy(const wchar_t* name, ULONGLONG bytes)
 {
     if (started_ == 0) started_ = GetTickCount64();
-    name_ = Wide(name);
+    name_ = name;
     total_ = bytes;
     copied_ = 0;
     inFile_ = 0;
@@ -125,8 +117,8 @@ void PackingProgress::Show()
                                 dialog.putVoid()))) {
         return;
     }
-    dialog->SetTitle(Wide(text::kProgressTitle).c_str());
-    dialog->SetCancelMsg(Wide(text::kProgressCancelling).c_str(), nullptr);
+    dialog->SetTitle(WideFromAnsi(text::kProgressTitle).c_str());
+    dialog->SetCancelMsg(WideFromAnsi(text::kProgressCancelling).c_str(), nullptr);
     if (FAILED(dialog->StartProgressDialog(owner_, nullptr, kDialogFlags, nullptr))) return;
     dialog_ = std::move(dialog);
 }
@@ -135,7 +127,7 @@ void PackingProgress::Present()
 {
     if (linesChanged_) {
         const char* phase = compressing_ ? text::kProgressCompressing : text::kProgressCopying;
-        dialog_->SetLine(1, Wide(phase).c_str(), FALSE, nullptr);
+        dialog_->SetLine(1, WideFromAnsi(phase).c_str(), FALSE, nullptr);
         dialog_->SetLine(2, name_.c_str(), TRUE, nullptr);
         linesChanged_ = false;
     }

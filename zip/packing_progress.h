@@ -20,7 +20,7 @@ public:
     PackingProgress& operator=(const PackingProgress&) = delete;
 
     // The copy of one source begins: `name` is shown, `bytes` is all that its copy will take.
-    void StartCopy(const char* name, ULONGLONG bytes);
+    void StartCopy(const wchar_t* name, ULONGLONG bytes);
     // So far `bytes` of the file being copied; E_ABORT once the user has cancelled.
     HRESULT CopyingFile(ULONGLONG bytes);
     // A file of `bytes` is copied; E_ABORT once the user has cancelled.

@@ -1,5 +1,6 @@
 #include "zip/zip_archive.h"
 
+#include "attach/nearest_names.h"
 #include "attach/path_names.h"
 #include "common/hresult.h"
 #include "plugin/host_api.h"
@@ -11,6 +12,8 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 namespace dl {
 
@@ -27,7 +30,8 @@ constexpr DWORD kHandlerGraceMs = 10000;
 
 // The packing copy keeps the limit of the shell's file copy, whose path lists held at most a
 // path, its zero and the list's closing zero in MAX_PATH characters; a folder of the copy leaves
-// room for a name of 8.3 form, as the system's folder creation demands.
+// room for a name of 8.3 form, as the system's folder creation demands. The source is read in
+// UTF-16, and its paths are the file system's to judge.
 constexpr size_t kLongestFilePath = MAX_PATH - 2;
 constexpr size_t kLongestFolderPath = MAX_PATH - 12;
 
@@ -53,51 +57,95 @@ ULONGLONG FileSize(DWORD high, DWORD low) noexcept { return (static_cast<ULONGLO
 // source. Other reparse points (cloud-synchronised folders and their placeholders, deduplicated
 // volumes) sit on folders that hold the user's files like any other. Find data carries the tag;
 // none (zero, which no reparse point has, as Wine leaves it for its links) counts as a link.
-bool IsLinkedFolder(const WIN32_FIND_DATAA& entry)
+bool IsLinkedFolder(const WIN32_FIND_DATAW& entry)
 {
     constexpr DWORD kFolderWithReparsePoint = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     if ((entry.dwFileAttributes & kFolderWithReparsePoint) != kFolderWithReparsePoint) return false;
     return entry.dwReserved0 == 0 || IsReparseTagNameSurrogate(entry.dwReserved0);
 }
 
-bool IsSelfOrParent(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+template <typename Char>
+bool IsSelfOrParent(const Char* name)
+{
+    return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
+}
+
+// The user's folders are walked in UTF-16, which holds every name; the packing folder, whose
+// names are ours, in ANSI.
+HANDLE FindFirst(const std::string& folder, WIN32_FIND_DATAA& entry)
+{
+    return FindFirstFileA((folder + "\\*").c_str(), &entry);
+}
+HANDLE FindFirst(const std::wstring& folder, WIN32_FIND_DATAW& entry)
+{
+    return FindFirstFileW((folder + L"\\*").c_str(), &entry);
+}
+BOOL FindNext(HANDLE find, WIN32_FIND_DATAA& entry) { return FindNextFileA(find, &entry); }
+BOOL FindNext(HANDLE find, WIN32_FIND_DATAW& entry) { return FindNextFileW(find, &entry); }
 
 // Calls `visit` for each entry of the folder but "." and ".."; stops at the first failure.
-template <typename Visit>
-HRESULT ForEachEntry(const std::string& folder, Visit visit)
+template <typename String, typename Visit>
+HRESULT ForEachEntry(const String& folder, Visit visit)
 {
-    WIN32_FIND_DATAA entry{};
-    UniqueFind find(FindFirstFileA((folder + "\\*").c_str(), &entry));
+    std::conditional_t<std::is_same_v<String, std::string>, WIN32_FIND_DATAA, WIN32_FIND_DATAW> entry{};
+    UniqueFind find(FindFirst(folder, entry));
     if (!find) return E_FAIL;
     do {
         if (!IsSelfOrParent(entry.cFileName)) RETURN_IF_FAILED(visit(entry));
-    } while (FindNextFileA(find.get(), &entry));
+    } while (FindNext(find.get(), entry));
     return S_OK;
 }
 
-HRESULT LockFolderEntries(const std::string& folder, SourceLocks& locks)
+HRESULT LockFolderEntries(const std::wstring& folder, SourceLocks& locks)
 {
-    return ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) {
+    return ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
         if (IsLinkedFolder(entry)) return S_OK;
-        return LockSourceTree((folder + "\\" + entry.cFileName).c_str(), locks);
+        return LockSourceTree((folder + L"\\" + entry.cFileName).c_str(), locks);
     });
+}
+
+// An entry of a source folder that the copy takes, and the name its copy gets.
+struct SourceEntry {
+    std::wstring name;
+    std::string copyName;
+    bool folder;
+    ULONGLONG bytes;
+};
+
+// The entries the copy takes (linked folders are left out), each named as the handler can store
+// it: a name the code page lacks becomes its nearest name, and names that then meet are kept
+// apart, so that one file never replaces another.
+HRESULT ListSourceFolder(const std::wstring& folder, std::vector<SourceEntry>& entries)
+{
+    std::vector<SiblingName> names;
+    RETURN_IF_FAILED(ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        if (IsLinkedFolder(entry)) return S_OK;
+        const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entries.push_back({entry.cFileName, {}, isFolder, FileSize(entry.nFileSizeHigh, entry.nFileSizeLow)});
+        names.push_back(NameInCodePage(entry.cFileName, isFolder));
+        return S_OK;
+    }));
+    const std::vector<std::string> copies = DistinctNames(names);
+    for (size_t i = 0; i < entries.size(); ++i) entries[i].copyName = copies[i];
+    return S_OK;
 }
 
 // Walks the source as the copy will, before anything is copied: every path of the copy must fit
 // (a tree too deep would otherwise fail half-way), and the bytes it takes are added up.
-HRESULT MeasureCopyOfFolder(const std::string& source, size_t targetLength, ULONGLONG& bytes)
+HRESULT MeasureCopyOfFolder(const std::wstring& source, size_t targetLength, ULONGLONG& bytes)
 {
-    return ForEachEntry(source, [&](const WIN32_FIND_DATAA& entry) {
-        if (IsLinkedFolder(entry)) return S_OK;
-        const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const size_t length = targetLength + 1 + CharacterCount(entry.cFileName);
-        RETURN_IF_FAILED(CheckCopyPathLength(length, folder));
-        if (!folder) {
-            bytes += FileSize(entry.nFileSizeHigh, entry.nFileSizeLow);
-            return S_OK;
+    std::vector<SourceEntry> entries;
+    RETURN_IF_FAILED(ListSourceFolder(source, entries));
+    for (const SourceEntry& entry : entries) {
+        const size_t length = targetLength + 1 + CharacterCount(entry.copyName.c_str());
+        RETURN_IF_FAILED(CheckCopyPathLength(length, entry.folder));
+        if (entry.folder) {
+            RETURN_IF_FAILED(MeasureCopyOfFolder(source + L"\\" + entry.name, length, bytes));
+        } else {
+            bytes += entry.bytes;
         }
-        return MeasureCopyOfFolder(source + "\\" + entry.cFileName, length, bytes);
-    });
+    }
+    return S_OK;
 }
 
 DWORD CALLBACK ReportFileCopy(LARGE_INTEGER, LARGE_INTEGER copied, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD,
@@ -109,10 +157,10 @@ DWORD CALLBACK ReportFileCopy(LARGE_INTEGER, LARGE_INTEGER copied, LARGE_INTEGER
 
 // The system reports while a large file is copied (Wine does not), and the user's Cancel stops
 // the copy in the middle of the file: the user's choice, not a failure.
-HRESULT CopyFileReporting(const std::string& source, const std::string& target, ULONGLONG bytes,
+HRESULT CopyFileReporting(const std::wstring& source, const std::wstring& target, ULONGLONG bytes,
                           PackingProgress* progress)
 {
-    const BOOL copied = CopyFileExA(source.c_str(), target.c_str(), progress ? ReportFileCopy : nullptr, progress,
+    const BOOL copied = CopyFileExW(source.c_str(), target.c_str(), progress ? ReportFileCopy : nullptr, progress,
                                     nullptr, COPY_FILE_FAIL_IF_EXISTS);
     if (progress) RETURN_IF_FAILED(progress->FileCopied(bytes));
     return HrFromBool(copied);
@@ -122,22 +170,24 @@ HRESULT CopyFileReporting(const std::string& source, const std::string& target, 
 // are left out like in the lock walk. A folder with a reparse point (the copied folder itself may
 // be a link) is made plain: with it as template, the copy would get the reparse point too and
 // lead into the user's data.
-HRESULT CopyTree(const std::string& source, const std::string& target, PackingProgress* progress)
+HRESULT CopyTree(const std::wstring& source, const std::wstring& target, PackingProgress* progress)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data)) return E_FAIL;
+    if (!GetFileAttributesExW(source.c_str(), GetFileExInfoStandard, &data)) return E_FAIL;
     const DWORD attributes = data.dwFileAttributes;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return CopyFileReporting(source, target, FileSize(data.nFileSizeHigh, data.nFileSizeLow), progress);
     }
     const BOOL made = (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                          ? CreateDirectoryA(target.c_str(), nullptr)
-                          : CreateDirectoryExA(source.c_str(), target.c_str(), nullptr);
+                          ? CreateDirectoryW(target.c_str(), nullptr)
+                          : CreateDirectoryExW(source.c_str(), target.c_str(), nullptr);
     RETURN_IF_FAILED(HrFromBool(made));
-    return ForEachEntry(source, [&](const WIN32_FIND_DATAA& entry) {
-        if (IsLinkedFolder(entry)) return S_OK;
-        return CopyTree(source + "\\" + entry.cFileName, target + "\\" + entry.cFileName, progress);
-    });
+    std::vector<SourceEntry> entries;
+    RETURN_IF_FAILED(ListSourceFolder(source, entries));
+    for (const SourceEntry& entry : entries) {
+        RETURN_IF_FAILED(CopyTree(source + L"\\" + entry.name, target + L"\\" + WideFromAnsi(entry.copyName), progress));
+    }
+    return S_OK;
 }
 
 // Removes a tree of our own making (the shell's delete is several times slower). A linked folder
@@ -194,16 +244,6 @@ private:
     std::string path_;
 };
 
-// The copy's own name in the archive: its last component, less the backslash that ends the path
-// of a folder copied as "D:\work\docs\".
-std::string EntryNameOf(const std::string& path)
-{
-    std::string name = LastPathComponent(path.c_str());
-    const char* end = name.c_str() + name.size();
-    if (!name.empty() && CharPrevA(name.c_str(), end) == end - 1 && end[-1] == '\\') name.pop_back();
-    return name;
-}
-
 // The names below a folder of the copy that a complete archive holds, '/'-separated, folders
 // ending in '/'.
 HRESULT ListPackedNames(const std::string& folder, const std::string& prefix, EntryNames& names)
@@ -221,12 +261,11 @@ HRESULT ListPackedNames(const std::string& folder, const std::string& prefix, En
 
 // The shell's handler reports nothing: after its Cancel, an error or a question answered "no",
 // the archive holds whatever the handler had got to. Only an archive with every file and folder
-// of the copy in it counts as made.
-HRESULT CheckArchiveHoldsCopy(const char* archivePath, const std::string& copy)
+// of the copy (named `name` in it) in it counts as made.
+HRESULT CheckArchiveHoldsCopy(const char* archivePath, const std::string& copy, const std::string& name)
 {
     const DWORD attributes = GetFileAttributesA(copy.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
-    const std::string name = EntryNameOf(copy);
     EntryNames expected;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         expected.push_back(name + "/");
@@ -289,28 +328,29 @@ HRESULT WriteEmptyZip(const char* archivePath)
     return HrFromBool(WriteFile(file.get(), kEmptyZipImage, sizeof(kEmptyZipImage), &written, nullptr));
 }
 
-HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath, PackingProgress* progress)
+HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const char* archivePath,
+                        PackingProgress* progress)
 {
     // Held until the archive is complete; released on every road out, exceptions included.
     SourceLocks locks;
     RETURN_IF_FAILED(LockSourceTree(sourcePath, locks));
     PackingFolder packing;
     RETURN_IF_FAILED(packing.create());
-    const std::string packingCopy = packing.path() + "\\" + LastPathComponent(sourcePath);
+    const std::string packingCopy = packing.path() + "\\" + entryName;
     RETURN_IF_FAILED(CopySourceTree(sourcePath, packingCopy.c_str(), progress));
     RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath, progress));
     // Cancelled while the handler worked: whatever it made is not wanted.
     if (progress && progress->Cancelled()) return E_ABORT;
-    return CheckArchiveHoldsCopy(archivePath, packingCopy);
+    return CheckArchiveHoldsCopy(archivePath, packingCopy, entryName);
 }
 
-HRESULT LockSourceTree(const char* path, SourceLocks& locks)
+HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return LockFolderEntries(path, locks);
     UniqueFile file(
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return E_FAIL;
     locks.push_back(std::move(file));
     return S_OK;
@@ -323,18 +363,17 @@ HRESULT ReleaseSourceLocks(SourceLocks& locks)
     return S_OK;
 }
 
-HRESULT CopySourceTree(const char* source, const char* target, PackingProgress* progress)
+HRESULT CopySourceTree(const wchar_t* source, const char* target, PackingProgress* progress)
 {
-    RETURN_IF_FAILED(CheckCopyPathLength(CharacterCount(source), false));
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(source, GetFileExInfoStandard, &data)) return E_FAIL;
+    if (!GetFileAttributesExW(source, GetFileExInfoStandard, &data)) return E_FAIL;
     const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const size_t targetLength = CharacterCount(target);
     RETURN_IF_FAILED(CheckCopyPathLength(targetLength, folder));
     ULONGLONG bytes = folder ? 0 : FileSize(data.nFileSizeHigh, data.nFileSizeLow);
     if (folder) RETURN_IF_FAILED(MeasureCopyOfFolder(source, targetLength, bytes));
     if (progress) progress->StartCopy(LastPathComponent(source), bytes);
-    return CopyTree(source, target, progress);
+    return CopyTree(source, WideFromAnsi(target), progress);
 }
 
 HRESULT PackWithShell(const char* item, const char* archivePath, PackingProgress* progress)

@@ -15,12 +15,13 @@ class PackingProgress;
 // Creates (or truncates) the file as an archive with no entries.
 HRESULT WriteEmptyZip(const char* archivePath);
 
-// Adds one file or folder as one top-level entry; returns only when the archive is complete and
-// holds the whole of it. E_ABORT when the user cancelled in `progress`, which may be null.
-// Nothing of the copy it packs stays on any road; the archive is the caller's to remove when
-// this fails. Besides failures it returns, it can raise an exception, which the attach command
-// catches.
-HRESULT AddToZipArchive(const char* sourcePath, const char* archivePath, PackingProgress* progress = nullptr);
+// Adds one file or folder as one top-level entry named `entryName` (a name the code page holds);
+// returns only when the archive is complete and holds the whole of it. E_ABORT when the user
+// cancelled in `progress`, which may be null. Nothing of the copy it packs stays on any road; the
+// archive is the caller's to remove when this fails. Besides failures it returns, it can raise an
+// exception, which the attach command catches.
+HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const char* archivePath,
+                        PackingProgress* progress = nullptr);
 
 // ---- The steps of AddToZipArchive ----
 
@@ -31,17 +32,17 @@ using SourceLocks = std::vector<UniqueFile>;
 // Opens every file under `path` (or the file itself) into `locks`. E_FAIL when a file cannot be
 // opened for shared reading or a folder cannot be listed; linked folders (junctions, symbolic
 // links) below `path` are not entered, folders with other reparse points are.
-HRESULT LockSourceTree(const char* path, SourceLocks& locks);
+HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks);
 HRESULT ReleaseSourceLocks(SourceLocks& locks);
 
 // Copies a file or folder to `target` (which names the copy itself), leaving out the linked
 // folders below it as the lock walk does: the shell's own copy would follow a link back up the
 // tree again and again until the path limit, and the archive would hold the folder many times
-// over. The source path, and every file path of the copy, may be at most 258 characters long,
-// every folder path of the copy 248; a longer one gives 0x8007007A before anything is copied.
-// Reports to `progress` (which may be null) and stops with E_ABORT on its Cancel. A failure
-// part-way leaves what was copied so far.
-HRESULT CopySourceTree(const char* source, const char* target, PackingProgress* progress = nullptr);
+// over. Names inside become names the code page holds, none alike (see DistinctNames). Every file
+// path of the copy may be at most 258 characters long, every folder path of the copy 248; a longer one gives 0x8007007A before anything is copied. Reports to `progress`
+// (which may be null) and stops with E_ABORT on its Cancel. A failure part-way leaves what was
+// copied so far.
+HRESULT CopySourceTree(const wchar_t* source, const char* target, PackingProgress* progress = nullptr);
 
 // Has the shell's compressed-folder handler add `item` to the archive as one top-level entry, and
 // waits until the threads it started for that have ended. Raises as AddToZipArchive does.

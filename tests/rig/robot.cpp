@@ -2,6 +2,7 @@
 
 #include "common/texts.h"
 #include "standins/host/host.h"
+#include "tests/rig/files.h"
 
 #include <iterator>
 #include <memory>
@@ -29,25 +30,23 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
     return TRUE;
 }
 
-// Texts travel as UTF-16 and are converted here: USER32's own ANSI conversions are wrong for
-// Japanese in Wine's WoW64 mode, and the robot should read what the window shows.
-std::string TextOf(HWND window)
+std::wstring WideTextOf(HWND window)
 {
     wchar_t buffer[4096] = {};
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(window, WM_GETTEXT, std::size(buffer), reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL,
                         kSendTimeoutMs, &ignored);
-    char ansi[4 * std::size(buffer)] = {};
-    WideCharToMultiByte(CP_ACP, 0, buffer, -1, ansi, sizeof(ansi), nullptr, nullptr);
-    return ansi;
+    return buffer;
 }
 
-std::wstring Wide(const std::string& ansi)
+// Texts travel as UTF-16 and are converted here: USER32's own ANSI conversions are wrong for
+// Japanese in Wine's WoW64 mode, and the robot should read what the window shows.
+std::string TextOf(HWND window)
 {
-    std::wstring wide(ansi.size() + 1, L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), static_cast<int>(ansi.size()), wide.data(),
-                                    static_cast<int>(wide.size())));
-    return wide;
+    const std::wstring wide = WideTextOf(window);
+    char ansi[4 * 4096] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi, sizeof(ansi), nullptr, nullptr);
+    return ansi;
 }
 
 template <typename Predicate>
@@ -187,6 +186,8 @@ LRESULT Robot::Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 std::string Robot::Text(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
+
+std::wstring Robot::WideText(HWND dialog, int id) { return WideTextOf(GetDlgItem(dialog, id)); }
 
 std::string Robot::WindowText(HWND window) { return TextOf(window); }
 

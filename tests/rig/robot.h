@@ -46,6 +46,7 @@ public:
     std::string DismissMessageBox(DWORD timeoutMs = 10000);
 
     std::string Text(HWND dialog, int id);
+    std::wstring WideText(HWND dialog, int id);  // as the control holds it
     std::string WindowText(HWND window);
     void SetText(HWND dialog, int id, const std::string& text);
     bool IsChecked(HWND dialog, int id);
