@@ -26,7 +26,7 @@ namespace {
 
 using Entries = std::vector<DroppedEntry>;
 
-bool Exists(const std::wstring& path) noexcept { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const wchar_t* path) noexcept { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const std::wstring& path) noexcept
 {
@@ -121,7 +121,7 @@ HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const En
     const CreatedArchive created(archive);
     HRESULT result = S_FALSE;
     for (const DroppedEntry& source : sources) {
-        if (!Exists(source.path)) continue;
+        if (!Exists(source.path.c_str())) continue;
         RETURN_IF_FAILED(AddToZipArchive(source.path.c_str(), source.name.c_str(), archive.c_str(), &progress));
         result = S_OK;
     }
@@ -223,7 +223,7 @@ HRESULT AttachClipboardFiles(HWND composeWindow)
     const WaitCursor wait;
     // Whatever went away while the dialog was open is left out; with nothing left, there is
     // nothing to attach (not even an empty archive).
-    const auto gone = [](const DroppedEntry& entry) { return !Exists(entry.path); };
+    const auto gone = [](const DroppedEntry& entry) { return !Exists(entry.path.c_str()); };
     entries.erase(std::remove_if(entries.begin(), entries.end(), gone), entries.end());
     if (entries.empty()) return E_ABORT;
 

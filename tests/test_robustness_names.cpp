@@ -137,7 +137,7 @@ TEST_F(NamesRobustnessTest, TrailingDotsAndBlanksAndNamesOfNothingElse)
 
 // The one archive is used under the name as typed, with no extension added. The shell's handler
 // opens an archive by its extension, so a name without ".zip" ends in the failure message, and
-// the packing copy stays as on every failure of the handler.
+// nothing of the packing stays.
 TEST_F(NamesRobustnessTest, OneArchiveNamedWithoutZipCannotBeOpenedByTheHandler)
 {
     const Dialog& files = dialogs_.back();
@@ -148,9 +148,7 @@ TEST_F(NamesRobustnessTest, OneArchiveNamedWithoutZipCannotBeOpenedByTheHandler)
     });
     ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
     EXPECT_TRUE(host::Attachments().empty());
-    const Paths left = List(hostTemp_);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].front(), '{');
+    EXPECT_TRUE(List(hostTemp_).empty());
 }
 
 }  // namespace

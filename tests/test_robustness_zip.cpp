@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 using namespace rig;
@@ -25,6 +26,15 @@ namespace text = dl::text;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A relative path as Snapshot keys it.
+std::wstring FromUtf8(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                                        &wide[0], static_cast<int>(wide.size()))));
+    return wide;
+}
 
 // A packing folder: a GUID in registry form.
 bool IsPackingFolder(const std::string& name)
@@ -43,8 +53,8 @@ const struct {
     {"junction", IO_REPARSE_TAG_MOUNT_POINT},
 };
 
-using FindFirstFn = HANDLE(WINAPI*)(LPCSTR, LPWIN32_FIND_DATAA);
-using FindNextFn = BOOL(WINAPI*)(HANDLE, LPWIN32_FIND_DATAA);
+using FindFirstFn = HANDLE(WINAPI*)(LPCWSTR, LPWIN32_FIND_DATAW);
+using FindNextFn = BOOL(WINAPI*)(HANDLE, LPWIN32_FIND_DATAW);
 FindFirstFn g_findFirst = nullptr;
 FindNextFn g_findNext = nullptr;
 // The packing copy's file copies, slowed down or failing from the nth on.
@@ -54,24 +64,27 @@ DWORD g_copyTakesMs = 0;
 // How often the plug-in created the progress dialog.
 int g_progressDialogs = 0;
 
-void TagListedEntry(WIN32_FIND_DATAA& entry)
+// The file names of the tests are ASCII; the plug-in reads the user's folders in UTF-16.
+std::string Ascii(const wchar_t* name) { return std::string(name, name + std::wcslen(name)); }
+
+void TagListedEntry(WIN32_FIND_DATAW& entry)
 {
     entry.dwReserved0 = 0;
     for (const auto& tagged : kTaggedNames) {
-        if (std::strcmp(entry.cFileName, tagged.name) != 0) continue;
+        if (Ascii(entry.cFileName) != tagged.name) continue;
         entry.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         entry.dwReserved0 = tagged.tag;
     }
 }
 
-HANDLE WINAPI TaggingFindFirst(LPCSTR pattern, LPWIN32_FIND_DATAA entry)
+HANDLE WINAPI TaggingFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
 {
     const HANDLE find = g_findFirst(pattern, entry);
     if (find != INVALID_HANDLE_VALUE) TagListedEntry(*entry);
     return find;
 }
 
-BOOL WINAPI TaggingFindNext(HANDLE find, LPWIN32_FIND_DATAA entry)
+BOOL WINAPI TaggingFindNext(HANDLE find, LPWIN32_FIND_DATAW entry)
 {
     const BOOL found = g_findNext(find, entry);
     if (found) TagListedEntry(*entry);
@@ -80,7 +93,7 @@ BOOL WINAPI TaggingFindNext(HANDLE find, LPWIN32_FIND_DATAA entry)
 
 // As Windows copies a large file: it reports half-way and stops there when told to (Wine never
 // reports).
-BOOL WINAPI CopyFileExAsConfigured(LPCSTR from, LPCSTR to, LPPROGRESS_ROUTINE report, LPVOID data, LPBOOL cancel,
+BOOL WINAPI CopyFileExAsConfigured(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE report, LPVOID data, LPBOOL cancel,
                                    DWORD flags)
 {
     if (g_copyFailsFrom != 0 && ++g_copies >= g_copyFailsFrom) {
@@ -90,7 +103,7 @@ BOOL WINAPI CopyFileExAsConfigured(LPCSTR from, LPCSTR to, LPPROGRESS_ROUTINE re
     if (g_copyTakesMs != 0) {
         Sleep(g_copyTakesMs);
         WIN32_FILE_ATTRIBUTE_DATA source{};
-        GetFileAttributesExA(from, GetFileExInfoStandard, &source);
+        GetFileAttributesExW(from, GetFileExInfoStandard, &source);
         LARGE_INTEGER size{}, half{};
         size.QuadPart = source.nFileSizeLow;
         half.QuadPart = size.QuadPart / 2;
@@ -100,7 +113,7 @@ BOOL WINAPI CopyFileExAsConfigured(LPCSTR from, LPCSTR to, LPPROGRESS_ROUTINE re
             return FALSE;
         }
     }
-    return CopyFileExA(from, to, nullptr, nullptr, cancel, flags);
+    return CopyFileExW(from, to, nullptr, nullptr, cancel, flags);
 }
 
 HRESULT WINAPI CountingCoCreateInstance(REFCLSID id, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
@@ -114,10 +127,10 @@ HRESULT WINAPI CountingCoCreateInstance(REFCLSID id, LPUNKNOWN outer, DWORD cont
 std::string g_templateLink;
 std::string g_templateTarget;
 
-BOOL WINAPI CreateDirectoryExAsWindows(LPCSTR templateFolder, LPCSTR folder, LPSECURITY_ATTRIBUTES security)
+BOOL WINAPI CreateDirectoryExAsWindows(LPCWSTR templateFolder, LPCWSTR folder, LPSECURITY_ATTRIBUTES security)
 {
-    if (g_templateLink == templateFolder) return MakeFolderLink(folder, g_templateTarget);
-    return CreateDirectoryA(folder, security);
+    if (g_templateLink == Ascii(templateFolder)) return MakeFolderLink(Ascii(folder), g_templateTarget);
+    return CreateDirectoryW(folder, security);
 }
 
 class ZipRobustnessTest : public RobustnessTest {
@@ -133,7 +146,7 @@ protected:
 
     void HookPackingCopy()
     {
-        ASSERT_TRUE(ReplaceImport(plugin_, "kernel32.dll", "CopyFileExA",
+        ASSERT_TRUE(ReplaceImport(plugin_, "kernel32.dll", "CopyFileExW",
                                   reinterpret_cast<FARPROC>(CopyFileExAsConfigured)));
     }
 
@@ -171,8 +184,9 @@ protected:
     {
         for (const auto& [relative, bytes] : Snapshot(folder)) {
             if (relative.back() == '\\') continue;
-            const dl::UniqueFile file(CreateFileA((folder + "\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            const std::wstring path = Wide(folder) + L"\\" + FromUtf8(relative);
+            const dl::UniqueFile file(
+                CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!file) return false;
         }
         return true;
@@ -212,9 +226,9 @@ TEST_F(ZipRobustnessTest, FoldersWithReparsePointsThatAreNotLinksArePackedWhole)
     File("docs\\junction\\elsewhere.txt", "E");
     const bool wineLink = MakeFolderLink(docs + "\\loop", docs);
     g_findFirst = reinterpret_cast<FindFirstFn>(
-        ReplaceImport(plugin_, "kernel32.dll", "FindFirstFileA", reinterpret_cast<FARPROC>(TaggingFindFirst)));
+        ReplaceImport(plugin_, "kernel32.dll", "FindFirstFileW", reinterpret_cast<FARPROC>(TaggingFindFirst)));
     g_findNext = reinterpret_cast<FindNextFn>(
-        ReplaceImport(plugin_, "kernel32.dll", "FindNextFileA", reinterpret_cast<FARPROC>(TaggingFindNext)));
+        ReplaceImport(plugin_, "kernel32.dll", "FindNextFileW", reinterpret_cast<FARPROC>(TaggingFindNext)));
     ASSERT_TRUE(g_findFirst && g_findNext);
     const auto before = Snapshot(work_);
 
@@ -245,7 +259,7 @@ TEST_F(ZipRobustnessTest, CopiedLinkIsPackedAsAPlainFolderOfWhatItLeadsTo)
     if (!MakeFolderLink(link, target)) GTEST_SKIP() << "no linked folders on this system";
     g_templateLink = link;
     g_templateTarget = target;
-    ReplaceImport(plugin_, "kernel32.dll", "CreateDirectoryExA", reinterpret_cast<FARPROC>(CreateDirectoryExAsWindows));
+    ReplaceImport(plugin_, "kernel32.dll", "CreateDirectoryExW", reinterpret_cast<FARPROC>(CreateDirectoryExAsWindows));
     const auto before = Snapshot(target);
 
     ASSERT_TRUE(PutFiles({link}));

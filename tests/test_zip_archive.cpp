@@ -2,6 +2,8 @@
 // and its path limits, reading what an archive holds, and the whole packing through the stand-in
 // for the shell's ZIP handler, also when it misbehaves, in each COM set-up a host may have. The
 // calls are made directly, as the file attachment makes them.
+#include "attach/nearest_names.h"
+#include "attach/path_names.h"
 #include "common/hresult.h"
 #include "common/win.h"
 #include "plugin/host_api.h"
@@ -100,7 +102,8 @@ protected:
     // Adds the source under its own name, as the file attachment does for a name the code page holds.
     HRESULT Add(const std::string& source) const
     {
-        return dl::AddToZipArchive(rig::Wide(source).c_str(), source.substr(source.rfind('\\') + 1).c_str(),
+        const std::wstring path = rig::Wide(source);
+        return dl::AddToZipArchive(path.c_str(), dl::BestFitAnsi(dl::LastPathComponent(path.c_str())).c_str(),
                                    archive_.c_str());
     }
 

@@ -190,26 +190,38 @@ HRESULT CopyTree(const std::wstring& source, const std::wstring& target, Packing
     return S_OK;
 }
 
+// Room for a path of the packing copy: at most MAX_PATH characters (checked before copying) of
+// at most two bytes each.
+constexpr size_t kCopyPathBytes = 2 * MAX_PATH;
+
 // Removes a tree of our own making (the shell's delete is several times slower). A linked folder
 // is removed as a link and never entered: what it points at is not ours. What cannot be removed
-// stays in the temporary folder, which the host cleans.
-void DeleteTree(const std::string& path)
+// stays in the temporary folder, which the host cleans. `path` holds `length` bytes in a buffer
+// of kCopyPathBytes: nothing is allocated, so that the copy goes even on the way out of a failure
+// for want of memory.
+void DeleteTree(char* path, size_t length) noexcept
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         // The copy keeps the source's attributes, and a read-only file refuses to go.
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path);
         return;
     }
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        ForEachEntry(path, [&](const WIN32_FIND_DATAA& entry) {
-            DeleteTree(path + "\\" + entry.cFileName);
-            return S_OK;
-        });
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && length + 3 <= kCopyPathBytes) {
+        std::memcpy(path + length, "\\*", 3);
+        WIN32_FIND_DATAA entry;
+        const UniqueFind find(FindFirstFileA(path, &entry));
+        for (BOOL found = static_cast<bool>(find); found; found = FindNextFileA(find.get(), &entry)) {
+            const size_t nameLength = std::strlen(entry.cFileName);
+            if (IsSelfOrParent(entry.cFileName) || length + 1 + nameLength >= kCopyPathBytes) continue;
+            std::memcpy(path + length + 1, entry.cFileName, nameLength + 1);
+            DeleteTree(path, length + 1 + nameLength);
+        }
+        path[length] = '\0';
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryA(path);
 }
 
 // A fresh folder named by a new GUID in the host's temporary folder, for the copy the shell packs.
@@ -219,7 +231,10 @@ public:
     PackingFolder() = default;
     ~PackingFolder()
     {
-        if (!path_.empty()) DeleteTree(path_);
+        char path[kCopyPathBytes];
+        if (path_.empty() || path_.size() >= sizeof(path)) return;
+        std::memcpy(path, path_.c_str(), path_.size() + 1);
+        DeleteTree(path, path_.size());
     }
     PackingFolder(const PackingFolder&) = delete;
     PackingFolder& operator=(const PackingFolder&) = delete;
