@@ -241,6 +241,21 @@ void Tour::Run()
         ok(r, Shot(r, r.WaitMessageBox(), "busy-warning"));
         r.Click(first, IDCANCEL);
     });
+
+    // The stand-in for the shell's handler takes its time, as the real one does with a large folder.
+    // Without the file dialog, whose OK the robot would wait on until the command ends.
+    rig::WriteDword("DLConfirmFile", 0);
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", "slow");
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", "4000");
+    rig::PutFiles({files + "写真"});
+    Step("8. A folder that takes a while to pack: the progress dialog, then the archive", key, [&](Robot& r) {
+        HWND progress = r.WaitDialog("Orvel!ドロップラインプラグイン - ZIP圧縮");
+        r.Sleep(1000);
+        Shot(r, progress, "packing-progress");
+        r.WaitGone(progress);
+    });
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", nullptr);
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", nullptr);
 }
 
 int RunTour(const std::string& out)
