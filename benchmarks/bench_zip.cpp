@@ -211,7 +211,7 @@ int main(int argc, char** argv)
         lock.push_back(Seconds(
             [&] {
                 const HRESULT locked = dl::LockSourceTree(rig::Wide(source).c_str(), locks);
-                dl::ReleaseSourceLocks(locks);
+                locks.clear();
                 return locked;
             },
             result));

@@ -371,13 +371,6 @@ HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks)
     return S_OK;
 }
 
-HRESULT ReleaseSourceLocks(SourceLocks& locks)
-{
-    for (UniqueFile& lock : locks) lock.reset();
-    locks.clear();
-    return S_OK;
-}
-
 HRESULT CopySourceTree(const wchar_t* source, const char* target, PackingProgress* progress)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;

@@ -26,14 +26,13 @@ HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const 
 // ---- The steps of AddToZipArchive ----
 
 // Files of a source tree held open for shared reading, so that nobody changes them while they are
-// packed.
+// packed; clearing the list (or its end) releases them.
 using SourceLocks = std::vector<UniqueFile>;
 
 // Opens every file under `path` (or the file itself) into `locks`. E_FAIL when a file cannot be
 // opened for shared reading or a folder cannot be listed; linked folders (junctions, symbolic
 // links) below `path` are not entered, folders with other reparse points are.
 HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks);
-HRESULT ReleaseSourceLocks(SourceLocks& locks);
 
 // Copies a file or folder to `target` (which names the copy itself), leaving out the linked
 // folders below it as the lock walk does: the shell's own copy would follow a link back up the
