@@ -1,6 +1,6 @@
 #include "attach/confirm_dialog.h"
 
-#include "attach/file_name.h"
+#include "names/file_name.h"
 #include "common/module.h"
 #include "common/texts.h"
 #include "resources/resource.h"

@@ -2,8 +2,8 @@
 
 #include "attach/drop_list.h"
 #include "attach/file_dialog.h"
-#include "attach/nearest_names.h"
-#include "attach/path_names.h"
+#include "names/nearest_names.h"
+#include "names/path_names.h"
 #include "common/hresult.h"
 #include "common/texts.h"
 #include "common/win.h"
@@ -119,10 +119,13 @@ HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const En
     // A file that cannot be created under that name is not ours to remove.
     RETURN_IF_FAILED(WriteEmptyZip(archive.c_str()));
     const CreatedArchive created(archive);
+    std::string workFolder;
+    RETURN_IF_FAILED(PathInHostTemp("", workFolder));
     HRESULT result = S_FALSE;
     for (const DroppedEntry& source : sources) {
         if (!Exists(source.path.c_str())) continue;
-        RETURN_IF_FAILED(AddToZipArchive(source.path.c_str(), source.name.c_str(), archive.c_str(), &progress));
+        RETURN_IF_FAILED(AddToZipArchive(source.path.c_str(), source.name.c_str(), archive.c_str(), workFolder,
+                                         &progress));
         result = S_OK;
     }
     if (result == S_OK) Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);

@@ -1,7 +1,7 @@
 #include "attach/attach_command.h"
 
 #include "attach/confirm_dialog.h"
-#include "attach/nearest_names.h"
+#include "names/nearest_names.h"
 #include "attach/staging_file.h"
 #include "attach/text_dialog.h"
 #include "common/hresult.h"

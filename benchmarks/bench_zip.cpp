@@ -99,6 +99,7 @@ struct SetUpRun {
     rig::Apartment apartment;
     std::string source;
     std::string archive;
+    std::string workFolder;
     HRESULT result = E_FAIL;
     double seconds = 0;
 };
@@ -112,7 +113,8 @@ DWORD WINAPI PackAsTheFilePath(void* parameter)
     // The file path joins the multithreaded apartment for its command when the thread has none.
     const dl::ComInit command(COINIT_MULTITHREADED);
     try {
-        run->seconds = Seconds([&] { return dl::AddToZipArchive(rig::Wide(run->source).c_str(), "source", run->archive.c_str()); },
+        run->seconds = Seconds([&] { return dl::AddToZipArchive(rig::Wide(run->source).c_str(), "source", run->archive.c_str(),
+                                                                    run->workFolder); },
                                run->result);
     } catch (const std::exception& error) {
         std::printf("AddToZipArchive raised: %s\n", error.what());
@@ -169,7 +171,7 @@ int main(int argc, char** argv)
     for (int run = 0; run < runs; ++run) {
         for (int i = 0; i < 2; ++i) {
             if (!RegisterZipStandIn(dll.c_str(), ZipStandInThreading::kApartment)) return 1;
-            SetUpRun setUp{setUps[i], source, hostTemp + "setup.zip"};
+            SetUpRun setUp{setUps[i], source, hostTemp + "setup.zip", hostTemp};
             const bool ended = TimeSetUp(setUp);
             UnregisterZipStandIn();
             if (!ended) {
@@ -195,14 +197,14 @@ int main(int argc, char** argv)
         const std::string archive = hostTemp + "whole.zip";
         HRESULT result = E_FAIL;
         dl::WriteEmptyZip(archive.c_str());
-        whole.push_back(Seconds([&] { return dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str()); }, result));
+        whole.push_back(Seconds([&] { return dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str(), hostTemp); }, result));
         Check("AddToZipArchive", result);
 
         dl::WriteEmptyZip(archive.c_str());
         shown.push_back(Seconds(
             [&] {
                 dl::PackingProgress progress(owner);
-                return dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str(), &progress);
+                return dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str(), hostTemp, &progress);
             },
             result));
         Check("AddToZipArchive with progress", result);
@@ -233,7 +235,7 @@ int main(int argc, char** argv)
     // Once more, watched: sampling the handle table slows everything down, so it is not timed.
     const std::string archive = hostTemp + "watched.zip";
     dl::WriteEmptyZip(archive.c_str());
-    const PeakHandles handles([&] { Check("AddToZipArchive", dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str())); });
+    const PeakHandles handles([&] { Check("AddToZipArchive", dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str(), hostTemp)); });
 
     auto print = [&](const char* what, const std::vector<double>& times) {
         std::printf("%-34s median %6.2f s  (", what, Median(times));

@@ -1,6 +1,6 @@
 // The attach command: which path the clipboard's formats choose, what the user is told when
 // nothing fits or a path fails, and the file-name test the confirmation dialogs share.
-#include "attach/file_name.h"
+#include "names/file_name.h"
 #include "common/texts.h"
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/allocation_faults.h"

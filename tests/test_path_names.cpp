@@ -1,7 +1,7 @@
 // The rules for copied paths and the names they are attached under, as pure functions.
-#include "attach/file_name.h"
-#include "attach/nearest_names.h"
-#include "attach/path_names.h"
+#include "names/file_name.h"
+#include "names/nearest_names.h"
+#include "names/path_names.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // and its path limits, reading what an archive holds, and the whole packing through the stand-in
 // for the shell's ZIP handler, also when it misbehaves, in each COM set-up a host may have. The
 // calls are made directly, as the file attachment makes them.
-#include "attach/nearest_names.h"
-#include "attach/path_names.h"
+#include "names/nearest_names.h"
+#include "names/path_names.h"
 #include "common/hresult.h"
 #include "common/win.h"
 #include "plugin/host_api.h"
@@ -104,7 +104,7 @@ protected:
     {
         const std::wstring path = rig::Wide(source);
         return dl::AddToZipArchive(path.c_str(), dl::BestFitAnsi(dl::LastPathComponent(path.c_str())).c_str(),
-                                   archive_.c_str());
+                                   archive_.c_str(), hostTemp_);
     }
 
     bool TreeCanBeWritten(const std::string& root) const

@@ -1,6 +1,6 @@
 #include "zip/packing_progress.h"
 
-#include "attach/nearest_names.h"
+#include "names/nearest_names.h"
 
 #include "common/texts.h"
 

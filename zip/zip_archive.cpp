@@ -1,9 +1,8 @@
 #include "zip/zip_archive.h"
 
-#include "attach/nearest_names.h"
-#include "attach/path_names.h"
+#include "names/nearest_names.h"
+#include "names/path_names.h"
 #include "common/hresult.h"
-#include "plugin/host_api.h"
 #include "zip/packing_progress.h"
 #include "zip/thread_wait.h"
 #include "zip/zip_directory.h"
@@ -224,7 +223,7 @@ void DeleteTree(char* path, size_t length) noexcept
     RemoveDirectoryA(path);
 }
 
-// A fresh folder named by a new GUID in the host's temporary folder, for the copy the shell packs.
+// A fresh folder named by a new GUID in the work folder, for the copy the shell packs.
 // That copy is the user's data: the folder goes with this object, on every road out.
 class PackingFolder {
 public:
@@ -239,7 +238,7 @@ public:
     PackingFolder(const PackingFolder&) = delete;
     PackingFolder& operator=(const PackingFolder&) = delete;
 
-    HRESULT create()
+    HRESULT create(const std::string& workFolder)
     {
         GUID id;
         RETURN_IF_FAILED(CoCreateGuid(&id));
@@ -247,8 +246,7 @@ public:
         if (StringFromGUID2(id, text, kGuidTextCapacity) == 0) return E_FAIL;
         std::string name;
         for (const wchar_t* c = text; *c; ++c) name += static_cast<char>(*c);  // digits, letters, braces
-        std::string folder;
-        RETURN_IF_FAILED(PathInHostTemp(name, folder));
+        std::string folder = workFolder + name;
         RETURN_IF_FAILED(HrFromBool(CreateDirectoryA(folder.c_str(), nullptr)));
         path_ = std::move(folder);
         return S_OK;
@@ -344,13 +342,13 @@ HRESULT WriteEmptyZip(const char* archivePath)
 }
 
 HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const char* archivePath,
-                        PackingProgress* progress)
+                        const std::string& workFolder, PackingProgress* progress)
 {
     // Held until the archive is complete; released on every road out, exceptions included.
     SourceLocks locks;
     RETURN_IF_FAILED(LockSourceTree(sourcePath, locks));
     PackingFolder packing;
-    RETURN_IF_FAILED(packing.create());
+    RETURN_IF_FAILED(packing.create(workFolder));
     const std::string packingCopy = packing.path() + "\\" + entryName;
     RETURN_IF_FAILED(CopySourceTree(sourcePath, packingCopy.c_str(), progress));
     RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath, progress));

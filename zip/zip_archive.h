@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 namespace dl {
@@ -16,12 +17,13 @@ class PackingProgress;
 HRESULT WriteEmptyZip(const char* archivePath);
 
 // Adds one file or folder as one top-level entry named `entryName` (a name the code page holds);
-// returns only when the archive is complete and holds the whole of it. E_ABORT when the user
-// cancelled in `progress`, which may be null. Nothing of the copy it packs stays on any road; the
+// returns only when the archive is complete and holds the whole of it. The copy that the handler
+// packs is made in a fresh folder inside `workFolder` (which ends in a backslash). E_ABORT when
+// the user cancelled in `progress`, which may be null. Nothing of the copy it packs stays on any road; the
 // archive is the caller's to remove when this fails. Besides failures it returns, it can raise an
 // exception, which the attach command catches.
 HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const char* archivePath,
-                        PackingProgress* progress = nullptr);
+                        const std::string& workFolder, PackingProgress* progress = nullptr);
 
 // ---- The steps of AddToZipArchive ----
 

@@ -1,4 +1,4 @@
-#include "attach/path_names.h"
+#include "names/path_names.h"
 
 #include <cwchar>
 

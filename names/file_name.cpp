@@ -1,4 +1,4 @@
-#include "attach/file_name.h"
+#include "names/file_name.h"
 
 #include <windows.h>
 

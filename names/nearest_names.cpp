@@ -1,6 +1,6 @@
-#include "attach/nearest_names.h"
+#include "names/nearest_names.h"
 
-#include "attach/file_name.h"
+#include "names/file_name.h"
 
 #include <windows.h>
 
