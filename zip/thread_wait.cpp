@@ -50,6 +50,17 @@ private:
 
 }  // namespace
 
+void AnswerSentMessages() noexcept
+{
+    // Only the host's UI thread walks trees; a tick count of its own keeps the calls cheap.
+    static DWORD lastAnswered = 0;
+    const DWORD now = GetTickCount();
+    if (now - lastAnswered < kWhileWaitingMs) return;
+    lastAnswered = now;
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 HRESULT SnapshotProcessThreads(ThreadIdSet& threads)
 {
     // Like a file, a snapshot that cannot be taken is INVALID_HANDLE_VALUE.
