@@ -134,9 +134,17 @@ void Tour::Step(const std::string& title, const std::function<void()>& action, c
     seenAttachments_ = attachments.size();
 }
 
+// Where an office worker keeps such files, so that the dialog's full paths look like a real machine.
 std::string Tour::MakeUserFiles()
 {
-    const std::string folder = rig::FreshFolder("demo-user-files");
+    std::string folder = "C:\\Users\\tanaka";
+    for (const char* below : {"", "\\Documents", "\\営業資料"}) {
+        folder += below;
+        CreateDirectoryA(folder.c_str(), nullptr);
+    }
+    rig::DeleteTree(folder + "\\2026年12月");
+    folder += "\\2026年12月\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
     rig::WriteBytes(folder + "見積書.txt", "お見積もりは別紙のとおりです。\r\n");
     rig::WriteBytes(folder + "report.csv", "month,sales\r\n4,120\r\n5,135\r\n");
     CreateDirectoryA((folder + "写真").c_str(), nullptr);
@@ -213,6 +221,10 @@ void Tour::Run()
     Step("4. The same as one archive, named in the dialog", key, [&](Robot& r) {
         HWND dialog = r.WaitDialog(fileCaption);
         r.SetText(dialog, 1012, "打ち合わせ資料.zip");
+        // The caret at the end, as after typing: at the start it would stand over the first character.
+        const HWND name = GetDlgItem(dialog, 1012);
+        const LRESULT length = r.Send(name, WM_GETTEXTLENGTH, 0, 0);
+        r.Send(name, EM_SETSEL, length, length);
         ok(r, Shot(r, dialog, "file-dialog-one-archive"));
     });
 

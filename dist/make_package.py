@@ -4,8 +4,9 @@ Japanese system reads it (code page 932, CRLF line ends).
 
     make_package.py --dll Dropline.dll --guide docs/guide/Dropline.txt --out DIR/Dropline-1.1.zip
 
-The guide's source is UTF-8. A character that code page 932 cannot hold stops the packing with
-its line, rather than reaching the user as '?'. Packages of other versions in DIR are removed, so
+The guide's source is UTF-8. A character that code page 932 cannot hold, or that comes back as
+another character when the user's system reads the file (Python's codec takes 〜 U+301C and gives
+back ～ U+FF5E), stops the packing with its line, rather than reaching the user changed. Packages of other versions in DIR are removed, so
 that the folder holds the one package of this tree.
 """
 import argparse
@@ -22,9 +23,13 @@ def guide_bytes(source: pathlib.Path) -> bytes:
     text = source.read_text(encoding="utf-8").replace("\r\n", "\n")
     for number, line in enumerate(text.split("\n"), 1):
         try:
-            line.encode("cp932")
+            read_back = line.encode("cp932").decode("cp932")
         except UnicodeEncodeError as error:
             sys.exit(f"{source}:{number}: {line[error.start]!r} has no code in code page 932")
+        if read_back != line:
+            at = next(at for at, (char, back) in enumerate(zip(line + "\0", read_back + "\0")) if char != back)
+            sys.exit(f"{source}:{number}: {line[at:at + 1]!r} reads back as {read_back[at:at + 1]!r} "
+                     "from code page 932")
         if "\r" in line:
             sys.exit(f"{source}:{number}: a lone carriage return")
     return text.replace("\n", "\r\n").encode("cp932")

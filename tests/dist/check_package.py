@@ -17,6 +17,7 @@ import zipfile
 
 GUIDE = "Dropline.txt"
 MODULE = "Dropline.dll"
+GUIDE_COLUMNS = 78
 
 
 class Checks:
@@ -67,6 +68,9 @@ def check_listing(args, checks):
                  f"a lone line end at byte {lone.start()}" if lone else "no line end at the end")
     source = (args.root / "docs/guide/Dropline.txt").read_text(encoding="utf-8").replace("\r\n", "\n")
     checks.check("the guide is this tree's docs/guide/Dropline.txt", text == source.replace("\n", "\r\n"))
+    # Notepad on a Japanese system shows a double-byte character two columns wide.
+    wide = [number for number, line in enumerate(text.splitlines(), 1) if len(line.encode("cp932")) > GUIDE_COLUMNS]
+    checks.check(f"the guide's lines are at most {GUIDE_COLUMNS} columns wide", not wide, f"lines {wide}")
 
 
 def string_value(module, name):
@@ -139,23 +143,35 @@ def as_shown(text):
 
 
 def quotes(guide):
-    """(line number, text) of every outermost 「…」 of the guide, and the lines whose brackets do not pair."""
+    """(line number, text) of every outermost 「…」 of the guide, and the lines whose brackets do not pair.
+    A quote too long for one line goes on in the next, whose indent is not part of it; a blank line
+    ends it unpaired."""
     found, unpaired = [], []
+    depth, text, opened = 0, "", 0
     for number, line in enumerate(guide.splitlines(), 1):
-        depth, start = 0, 0
-        for at, char in enumerate(line):
+        if depth > 0:
+            line = line.lstrip(" ")
+            if not line:
+                unpaired.append(opened)
+                depth = 0
+        for char in line:
             if char == "「":
                 depth += 1
                 if depth == 1:
-                    start = at + 1
+                    text, opened = "", number
+                    continue
             elif char == "」":
                 depth -= 1
                 if depth == 0:
-                    found.append((number, line[start:at]))
+                    found.append((opened, text))
                 if depth < 0:
+                    unpaired.append(number)
+                    depth = 0
                     break
-        if depth != 0:
-            unpaired.append(number)
+            if depth > 0:
+                text += char
+    if depth != 0:
+        unpaired.append(opened)
     return found, unpaired
 
 
