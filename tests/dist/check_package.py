@@ -144,34 +144,29 @@ def as_shown(text):
 
 def quotes(guide):
     """(line number, text) of every outermost 「…」 of the guide, and the lines whose brackets do not pair.
-    A quote too long for one line goes on in the next, whose indent is not part of it; a blank line
-    ends it unpaired."""
-    found, unpaired = [], []
-    depth, text, opened = 0, "", 0
+    A quote too long for a line goes on in the next, less its indent."""
+    lines = []
     for number, line in enumerate(guide.splitlines(), 1):
-        if depth > 0:
-            line = line.lstrip(" ")
-            if not line:
-                unpaired.append(opened)
-                depth = 0
-        for char in line:
+        if lines and lines[-1][1].count("「") > lines[-1][1].count("」") and line.strip():
+            lines[-1] = (lines[-1][0], lines[-1][1] + line.lstrip(" "))
+        else:
+            lines.append((number, line))
+    found, unpaired = [], []
+    for number, line in lines:
+        depth, start = 0, 0
+        for at, char in enumerate(line):
             if char == "「":
                 depth += 1
                 if depth == 1:
-                    text, opened = "", number
-                    continue
+                    start = at + 1
             elif char == "」":
                 depth -= 1
                 if depth == 0:
-                    found.append((opened, text))
+                    found.append((number, line[start:at]))
                 if depth < 0:
-                    unpaired.append(number)
-                    depth = 0
                     break
-            if depth > 0:
-                text += char
-    if depth != 0:
-        unpaired.append(opened)
+        if depth != 0:
+            unpaired.append(number)
     return found, unpaired
 
 
