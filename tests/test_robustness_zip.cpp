@@ -14,6 +14,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -57,12 +58,16 @@ using FindFirstFn = HANDLE(WINAPI*)(LPCWSTR, LPWIN32_FIND_DATAW);
 using FindNextFn = BOOL(WINAPI*)(HANDLE, LPWIN32_FIND_DATAW);
 FindFirstFn g_findFirst = nullptr;
 FindNextFn g_findNext = nullptr;
-// The packing copy's file copies, slowed down or failing from the nth on.
+// The packing copy's file copies, failing from the nth on.
 int g_copies = 0;
 int g_copyFailsFrom = 0;
-DWORD g_copyTakesMs = 0;
+// Once the progress dialog is up, the copy stops half-way in a file until this event is set.
+HANDLE g_copyGoesOn = nullptr;
 // How often the plug-in created the progress dialog.
 int g_progressDialogs = 0;
+// The plug-in's clock: it moves only as the test says, by a step at each reading.
+std::atomic<ULONGLONG> g_clockMs{1000000};
+std::atomic<ULONGLONG> g_clockStepMs{0};
 
 // The file names of the tests are ASCII; the plug-in reads the user's folders in UTF-16.
 std::string Ascii(const wchar_t* name) { return std::string(name, name + std::wcslen(name)); }
@@ -91,8 +96,8 @@ BOOL WINAPI TaggingFindNext(HANDLE find, LPWIN32_FIND_DATAW entry)
     return found;
 }
 
-// As Windows copies a large file: it reports half-way and stops there when told to (Wine never
-// reports).
+// As Windows copies a large file: it reports half-way (Wine never reports), and stops there when
+// told to.
 BOOL WINAPI CopyFileExAsConfigured(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE report, LPVOID data, LPBOOL cancel,
                                    DWORD flags)
 {
@@ -100,20 +105,41 @@ BOOL WINAPI CopyFileExAsConfigured(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE 
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
-    if (g_copyTakesMs != 0) {
-        Sleep(g_copyTakesMs);
+    if (g_copyGoesOn && report && FindOurDialog(text::kProgressTitle)) {
         WIN32_FILE_ATTRIBUTE_DATA source{};
         GetFileAttributesExW(from, GetFileExInfoStandard, &source);
         LARGE_INTEGER size{}, half{};
         size.QuadPart = source.nFileSizeLow;
         half.QuadPart = size.QuadPart / 2;
-        if (report && report(size, half, size, half, 1, CALLBACK_CHUNK_FINISHED, nullptr, nullptr, data) ==
-                          PROGRESS_CANCEL) {
-            SetLastError(ERROR_REQUEST_ABORTED);
-            return FALSE;
+        for (int reports = 0; reports < 2; ++reports) {
+            if (report(size, half, size, half, 1, CALLBACK_CHUNK_FINISHED, nullptr, nullptr, data) ==
+                PROGRESS_CANCEL) {
+                SetLastError(ERROR_REQUEST_ABORTED);
+                return FALSE;
+            }
+            if (reports == 0) WaitForSingleObject(g_copyGoesOn, 60000);
         }
     }
     return CopyFileExW(from, to, nullptr, nullptr, cancel, flags);
+}
+
+ULONGLONG WINAPI TestClock() { return g_clockMs += g_clockStepMs; }
+
+// The texts of a dialog's controls, once they hold every one of `wanted`; fails with what they held.
+void ExpectControlTexts(Robot& r, HWND dialog, const std::vector<std::string>& wanted)
+{
+    std::vector<std::string> texts;
+    const auto holds = [&](const std::string& text) { return std::count(texts.begin(), texts.end(), text) != 0; };
+    for (int i = 0; i < 400 && (texts.empty() || !std::all_of(wanted.begin(), wanted.end(), holds)); ++i) {
+        if (i) r.Sleep(25);
+        texts.clear();
+        for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            texts.push_back(r.WindowText(child));
+        }
+    }
+    std::string seen;
+    for (const std::string& text : texts) seen += " [" + text + "]";
+    EXPECT_TRUE(std::all_of(wanted.begin(), wanted.end(), holds)) << "the dialog showed" << seen;
 }
 
 HRESULT WINAPI CountingCoCreateInstance(REFCLSID id, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
@@ -140,7 +166,7 @@ protected:
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", nullptr);
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", nullptr);
         g_copies = g_copyFailsFrom = 0;
-        g_copyTakesMs = 0;
+        g_clockStepMs = 0;
         RobustnessTest::TearDown();
     }
 
@@ -354,15 +380,17 @@ TEST_F(ZipRobustnessTest, CopyFailingHalfWayLeavesNothingBehind)
     }
 }
 
-// The progress dialog appears once packing has taken a second: the bytes of the copy, then a bar
-// without measure while the handler packs. Its Cancel stops the copy, or discards what the handler
-// made once it ends; either way nothing is attached from that step, nothing is said and nothing
-// is left. A short packing shows nothing.
+// The progress dialog appears once packing has taken a second (of the plug-in's clock, which the
+// test moves): the phase, the folder's name and the bytes of the copy, then a bar without measure
+// while the handler packs. Its Cancel stops the copy, or discards what the handler made once it
+// ends; either way nothing is attached from that step, nothing is said and nothing is left. A
+// short packing shows nothing.
 TEST_F(ZipRobustnessTest, ProgressAndCancelInEachPhase)
 {
     HookPackingCopy();
     ASSERT_TRUE(ReplaceImport(plugin_, "ole32.dll", "CoCreateInstance",
                               reinterpret_cast<FARPROC>(CountingCoCreateInstance)));
+    ASSERT_TRUE(ReplaceImport(plugin_, "kernel32.dll", "GetTickCount64", reinterpret_cast<FARPROC>(TestClock)));
     const std::string a = File("a.txt", "A");
     const std::string docs = Folder("docs");
     constexpr int kFiles = 30;
@@ -375,34 +403,43 @@ TEST_F(ZipRobustnessTest, ProgressAndCancelInEachPhase)
     EXPECT_EQ(g_progressDialogs, 0) << "a short packing";
     EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + "docs.zip"});
 
+    const dl::UniqueHandle copyGoesOn(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     const struct {
         const char* phase;
-        DWORD copyTakesMs;
         const char* handlerMode;
         DWORD separately;
         Paths attached;
     } cases[] = {
-        {"copying", 100, nullptr, 1, {a}},
-        {"compressing", 0, "slow", 0, {}},
+        {text::kProgressCopying, nullptr, 1, {a}},
+        {text::kProgressCompressing, "held", 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.phase);
         WriteDword("DLAttachFileSeparately", c.separately);
-        g_copyTakesMs = c.copyTakesMs;
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", c.handlerMode);
+        const bool copying = c.handlerMode == nullptr;
+        g_copyGoesOn = copying ? copyGoesOn.get() : nullptr;
+        ResetEvent(copyGoesOn.get());
+        HandlerRelease release;
+        g_clockStepMs = 100;
         ASSERT_TRUE(PutFiles({a, docs}));
         LONG barStyle = 0;
         LRESULT barRange = 0;
         Run([&](Robot& r) {
-            HWND dialog = r.WaitDialog(text::kProgressTitle, 5000);
+            HWND dialog = r.WaitDialog(text::kProgressTitle, 30000);
+            ExpectControlTexts(r, dialog, {c.phase, "docs"});
+            // From here on the time stands still: Cancel's grace never runs out.
+            g_clockStepMs = 0;
             HWND bar = FindWindowExA(dialog, nullptr, PROGRESS_CLASSA, nullptr);
-            r.Sleep(300);
             barStyle = GetWindowLongA(bar, GWL_STYLE);
             barRange = r.Send(bar, PBM_GETRANGE, FALSE, 0);
             r.Click(dialog, IDCANCEL);
-            r.WaitGone(dialog);
+            SetEvent(copyGoesOn.get());
+            release.Release();
+            r.WaitGone(dialog, 60000);
         });
-        if (c.copyTakesMs != 0) {
+        g_copyGoesOn = nullptr;
+        if (copying) {
             EXPECT_FALSE(barStyle & PBS_MARQUEE);
             EXPECT_EQ(barRange, kFiles * 1000) << "the bytes of the copy";
         } else {

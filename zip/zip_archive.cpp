@@ -353,8 +353,10 @@ FileStamp StampOf(const char* path)
 }
 
 // The archive as the handler writes it. It is read only once it has changed since the request and
-// since the last look that found it incomplete, and only while nobody holds it open for writing:
-// the handler is then not disturbed, and a large copy is not listed over and over.
+// since the last look that found it incomplete, and only while nobody holds it open for writing or
+// moving (a file moved over it stays open for a moment); it is held open without write sharing
+// while it is read, so that it cannot change half-way. The handler is not disturbed, and a large
+// copy is not listed over and over.
 class ArchiveWatch {
 public:
     ArchiveWatch(const char* archivePath, const std::string& copy, const std::string& name)
@@ -367,18 +369,15 @@ public:
     {
         const FileStamp now = StampOf(path_);
         changed = !(now == looked_);
-        if (!changed || !NobodyWrites()) return false;
+        if (!changed) return false;
+        const UniqueFile held(
+            CreateFileA(path_, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!held || !(StampOf(path_) == now)) return false;
         looked_ = now;
         return SUCCEEDED(CheckArchiveHoldsCopy(path_, copy_, name_));
     }
 
 private:
-    bool NobodyWrites() const
-    {
-        return static_cast<bool>(UniqueFile(CreateFileA(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
-    }
-
     const char* path_;
     const std::string& copy_;
     const std::string& name_;
