@@ -435,7 +435,8 @@ TEST_F(ZipRobustnessTest, ProgressAndCancelInEachPhase)
             HWND bar = FindWindowExA(dialog, nullptr, PROGRESS_CLASSA, nullptr);
             barStyle = GetWindowLongA(bar, GWL_STYLE);
             barRange = r.Send(bar, PBM_GETRANGE, FALSE, 0);
-            r.Click(dialog, IDCANCEL);
+            // Sent, not posted: the command's thread takes no posted message while it is held.
+            r.Send(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
             SetEvent(copyGoesOn.get());
             release.Release();
             r.WaitGone(dialog, 60000);
