@@ -110,6 +110,22 @@ private:
     std::string path_;
 };
 
+// The shell's packing objects want the multithreaded apartment. It is entered for the packing
+// alone: the confirmation dialog (with the IME the name is typed in) and the host's attach run in
+// the apartment the host chose. A thread that already has one keeps it.
+class PackingApartment {
+public:
+    explicit PackingApartment(PackingProgress& progress) noexcept : progress_(progress) {}
+    // The progress dialog is an object of this apartment and goes before it.
+    ~PackingApartment() { progress_.Close(); }
+    PackingApartment(const PackingApartment&) = delete;
+    PackingApartment& operator=(const PackingApartment&) = delete;
+
+private:
+    PackingProgress& progress_;
+    const ComInit com_{COINIT_MULTITHREADED};
+};
+
 // A new archive of the sources that are still there when their turn comes (packing an earlier
 // one takes time), attached and then removed. S_FALSE, with nothing attached and nothing left,
 // when every source had gone.
@@ -122,11 +138,14 @@ HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const En
     std::string workFolder;
     RETURN_IF_FAILED(PathInHostTemp("", workFolder));
     HRESULT result = S_FALSE;
-    for (const DroppedEntry& source : sources) {
-        if (!Exists(source.path.c_str())) continue;
-        RETURN_IF_FAILED(AddToZipArchive(source.path.c_str(), source.name.c_str(), archive.c_str(), workFolder,
-                                         &progress));
-        result = S_OK;
+    {
+        const PackingApartment apartment(progress);
+        for (const DroppedEntry& source : sources) {
+            if (!Exists(source.path.c_str())) continue;
+            RETURN_IF_FAILED(AddToZipArchive(source.path.c_str(), source.name.c_str(), archive.c_str(), workFolder,
+                                             &progress));
+            result = S_OK;
+        }
     }
     if (result == S_OK) Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);
     return result;
@@ -208,9 +227,6 @@ HRESULT AttachAsOneArchive(HWND composeWindow, const Entries& entries, const cha
 
 HRESULT AttachClipboardFiles(HWND composeWindow)
 {
-    // The shell objects that pack folders want the multithreaded apartment. A thread that is
-    // already single-threaded refuses, and the work goes on in its apartment.
-    const ComInit com(COINIT_MULTITHREADED);
     Entries entries;
     RETURN_IF_FAILED(ReadDroppedFiles(composeWindow, entries));
     // Before the dialog, which lists each entry under the name it goes in as.

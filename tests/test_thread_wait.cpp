@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <tlhelp32.h>
+
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -38,25 +38,6 @@ void InstallOpenThreadRecorder()
     ASSERT_NE(g_realOpenThread, nullptr);
 }
 
-std::vector<DWORD> OpenedIds()
-{
-    std::vector<DWORD> ids;
-    for (const OpenThreadCall& call : g_openThreadCalls) ids.push_back(call.id);
-    return ids;
-}
-
-ULONGLONG Now() { return GetTickCount64(); }
-
-// The runtime opens handles of its own for the first exception a thread raises; that must not
-// count against the code under test.
-void WarmUpExceptions()
-{
-    try {
-        throw std::runtime_error("warm-up");
-    } catch (const std::runtime_error&) {
-    }
-}
-
 // A thread of the test: it waits for the release event (when asked to), sleeps, and ends.
 struct Worker {
     HANDLE release = nullptr;
@@ -75,24 +56,11 @@ DWORD WINAPI WorkerMain(void* parameter)
     return 0;
 }
 
-// A call run on a thread of its own; that thread is the "calling thread" of the code under test.
-struct Caller {
-    std::function<void()> call;
-    dl::UniqueHandle handle;
-};
-
-DWORD WINAPI CallerMain(void* parameter)
-{
-    static_cast<Caller*>(parameter)->call();
-    return 0;
-}
-
 class ThreadWaitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         InstallOpenThreadRecorder();
-        WarmUpExceptions();
         g_openThreadCalls.clear();
         release_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     }
@@ -101,7 +69,6 @@ protected:
     {
         SetEvent(release_.get());
         for (const auto& worker : workers_) WaitForSingleObject(worker->handle.get(), INFINITE);
-        for (const auto& caller : callers_) WaitForSingleObject(caller->handle.get(), INFINITE);
     }
 
     // Starts a thread that ends `delayMs` after it starts, or after the test's end when held.
@@ -132,18 +99,6 @@ protected:
         return count;
     }
 
-    // Runs `call` on a new thread; false when it has not returned within `timeoutMs` (the thread is
-    // then left to end after the test releases the workers).
-    bool RunOnOwnThread(const std::function<void()>& call, DWORD timeoutMs = 5000)
-    {
-        auto caller = std::make_unique<Caller>();
-        caller->call = call;
-        caller->handle.reset(CreateThread(nullptr, 0, CallerMain, caller.get(), 0, nullptr));
-        const bool returned = WaitForSingleObject(caller->handle.get(), timeoutMs) == WAIT_OBJECT_0;
-        callers_.push_back(std::move(caller));
-        return returned;
-    }
-
     static dl::ThreadIdSet Snapshot()
     {
         dl::ThreadIdSet threads;
@@ -153,7 +108,6 @@ protected:
 
     dl::UniqueHandle release_;
     std::vector<std::unique_ptr<Worker>> workers_;
-    std::vector<std::unique_ptr<Caller>> callers_;
 };
 
 TEST_F(ThreadWaitTest, SnapshotAddsThisProcessesThreadsToWhatTheSetHeld)
@@ -177,135 +131,85 @@ TEST_F(ThreadWaitTest, SnapshotAddsThisProcessesThreadsToWhatTheSetHeld)
     }
 }
 
-TEST_F(ThreadWaitTest, NoNewThreadRaisesAndLeavesNoHandleOpen)
+// Waits for the threads to end, turn by turn as the packing does; fails with how many still ran.
+void ExpectAllEnd(dl::NewThreads& threads)
+{
+    for (int turn = 0; turn < 600 && threads.Running(); ++turn) threads.Wait(50);
+    EXPECT_FALSE(threads.Running()) << "threads still running after 30 s of turns";
+}
+
+TEST_F(ThreadWaitTest, NoNewThreadOrOnlyTheCallerMeansNothingRunsAndNothingStaysOpen)
 {
     const dl::ThreadIdSet threads = Snapshot();
     const std::size_t handles = rig::OpenHandleCount();
-    try {
-        dl::WaitForNewThreads(threads, threads);
-        ADD_FAILURE() << "no error raised";
-    } catch (const dl::ThreadLimitExceeded& error) {
-        EXPECT_STREQ(error.what(), "Exceed THREAD_MAX");
+    {
+        dl::NewThreads same(threads, threads);
+        EXPECT_FALSE(same.Running());
+        same.Wait(10);
+        // Sets that miss the calling thread in the before-set, as an unreadable snapshot would give.
+        dl::NewThreads self({}, {GetCurrentThreadId()});
+        EXPECT_FALSE(self.Running());
     }
     EXPECT_TRUE(g_openThreadCalls.empty());
     EXPECT_EQ(rig::OpenHandleCount(), handles);
 }
 
-TEST_F(ThreadWaitTest, ThreadsThatEndedDuringTheRequestAreIgnored)
+TEST_F(ThreadWaitTest, ThreadsThatEndedOrCannotBeOpenedAnyMoreAreIgnored)
 {
     const DWORD gone = Start(0, true);
     const dl::ThreadIdSet before = Snapshot();
     SetEvent(release_.get());
     WaitForSingleObject(workers_.back()->handle.get(), INFINITE);
-    const DWORD started = Start(100);
-    const dl::ThreadIdSet after = Snapshot();
+    dl::ThreadIdSet after = Snapshot();
     ASSERT_EQ(after.count(gone), 0u);
-
-    EXPECT_EQ(dl::WaitForNewThreads(before, after), S_OK);
-    EXPECT_EQ(OpenedIds(), std::vector<DWORD>{started});
-    EXPECT_EQ(FinishedCount(), 2);
-}
-
-TEST_F(ThreadWaitTest, WaitsUntilTheLastOfNineNewThreadsHasEnded)
-{
-    const dl::ThreadIdSet before = Snapshot();
-    std::vector<DWORD> started;
-    // Each lives long enough to be opened; the last ends well after the others.
-    for (DWORD i = 0; i < 8; ++i) started.push_back(Start(100 + 20 * i));
-    const ULONGLONG begin = Now();
-    started.push_back(Start(500));
-    const dl::ThreadIdSet after = Snapshot();
+    for (int i = 0; i < 10; ++i) after.insert(EndedThreadId());
     const std::size_t handles = rig::OpenHandleCount();
 
-    EXPECT_EQ(dl::WaitForNewThreads(before, after), S_OK);
-    EXPECT_GE(Now() - begin, 450u);
-    EXPECT_EQ(FinishedCount(), 9);
-    std::sort(started.begin(), started.end());
-    EXPECT_EQ(OpenedIds(), started);
-    EXPECT_EQ(rig::OpenHandleCount(), handles);
-}
-
-TEST_F(ThreadWaitTest, TenOrMoreNewThreadsRaiseAfterOpeningAndClosingExactlyTen)
-{
-    for (const int newThreads : {10, 12}) {
-        SCOPED_TRACE(newThreads);
-        g_openThreadCalls.clear();
-        const dl::ThreadIdSet before = Snapshot();
-        std::vector<DWORD> started;
-        for (int i = 0; i < newThreads; ++i) started.push_back(Start(0, true));
-        const dl::ThreadIdSet after = Snapshot();
-        const std::size_t handles = rig::OpenHandleCount();
-
-        bool raised = false;
-        ASSERT_TRUE(RunOnOwnThread([&] {
-            try {
-                dl::WaitForNewThreads(before, after);
-            } catch (const dl::ThreadLimitExceeded&) {
-                raised = true;
-            }
-        })) << "it waited for threads that never end";
-        EXPECT_TRUE(raised);
-        std::sort(started.begin(), started.end());
-        started.resize(dl::kThreadMax);
-        EXPECT_EQ(OpenedIds(), started);
-        for (const OpenThreadCall& call : g_openThreadCalls) EXPECT_TRUE(call.opened) << call.id;
-        EXPECT_EQ(rig::OpenHandleCount(), handles + 1) << "only the caller's own thread handle";
-    }
-}
-
-TEST_F(ThreadWaitTest, ThreadsThatCannotBeOpenedAnyMoreAreSkipped)
-{
-    const dl::ThreadIdSet before = Snapshot();
-    dl::ThreadIdSet ended = before;
-    for (std::size_t i = 0; i < dl::kThreadMax; ++i) ended.insert(EndedThreadId());
-    const std::size_t handles = rig::OpenHandleCount();
-
-    // All new threads already gone: the work is done.
-    EXPECT_EQ(dl::WaitForNewThreads(before, ended), S_OK);
-    EXPECT_EQ(g_openThreadCalls.size(), dl::kThreadMax);
+    dl::NewThreads threads(before, after);
+    EXPECT_FALSE(threads.Running());
+    EXPECT_EQ(g_openThreadCalls.size(), 10u);
     for (const OpenThreadCall& call : g_openThreadCalls) EXPECT_FALSE(call.opened) << call.id;
-    EXPECT_EQ(rig::OpenHandleCount(), handles);
-
-    // Ended threads take no place in the table: the one still running is waited for.
-    dl::ThreadIdSet after = ended;
-    const ULONGLONG begin = Now();
-    after.insert(Start(300));
-    EXPECT_EQ(dl::WaitForNewThreads(before, after), S_OK);
-    EXPECT_GE(Now() - begin, 250u);
-    EXPECT_EQ(FinishedCount(), 1);
+    EXPECT_EQ(rig::OpenHandleCount(), handles + 1) << "only the idle event";
 }
 
-TEST_F(ThreadWaitTest, ThreadStartedBetweenTheSnapshotsIsWaitedForUntilItEnds)
+// More threads than one wait can take: every one is waited for, none is given up on.
+TEST_F(ThreadWaitTest, HoweverManyNewThreadsAreWaitedForUntilTheLastHasEnded)
 {
     const dl::ThreadIdSet before = Snapshot();
-    const ULONGLONG begin = Now();
-    Start(300);
+    constexpr int kThreads = MAXIMUM_WAIT_OBJECTS + 6;
+    for (int i = 0; i < kThreads; ++i) Start(0, true);
     const dl::ThreadIdSet after = Snapshot();
-
-    EXPECT_EQ(dl::WaitForNewThreads(before, after), S_OK);
-    EXPECT_GE(Now() - begin, 250u);
-    EXPECT_EQ(FinishedCount(), 1);
+    const std::size_t handles = rig::OpenHandleCount();
+    {
+        dl::NewThreads threads(before, after);
+        EXPECT_TRUE(threads.Running());
+        EXPECT_EQ(g_openThreadCalls.size(), static_cast<std::size_t>(kThreads));
+        threads.Wait(10);
+        EXPECT_TRUE(threads.Running()) << "held threads run on";
+        SetEvent(release_.get());
+        ExpectAllEnd(threads);
+        EXPECT_EQ(FinishedCount(), kThreads);
+    }
+    EXPECT_EQ(rig::OpenHandleCount(), handles);
 }
 
-TEST_F(ThreadWaitTest, CallingThreadIsNeverWaitedOn)
+// Toolhelp lists every process's threads; an id of another process's thread (as a reused id of
+// one that ended would be) is never waited on.
+TEST_F(ThreadWaitTest, ThreadsOfOtherProcessesAreNeverWaitedOn)
 {
-    // Sets that miss the calling thread in the before-set, as an unreadable snapshot would give.
-    bool raised = false;
-    ASSERT_TRUE(RunOnOwnThread([&] {
-        try {
-            dl::WaitForNewThreads({}, {GetCurrentThreadId()});
-        } catch (const dl::ThreadLimitExceeded&) {
-            raised = true;
-        }
-    })) << "it waited on the calling thread";
-    EXPECT_TRUE(raised);
+    const dl::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    ASSERT_TRUE(snapshot);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    dl::ThreadIdSet others;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) others.insert(entry.th32ThreadID);
+    }
+    ASSERT_FALSE(others.empty()) << "no other process to borrow a thread id from";
 
-    const DWORD started = Start(200);
-    HRESULT result = E_UNEXPECTED;
-    ASSERT_TRUE(RunOnOwnThread([&] { result = dl::WaitForNewThreads({}, {GetCurrentThreadId(), started}); }))
-        << "it waited on the calling thread";
-    EXPECT_EQ(result, S_OK);
-    EXPECT_EQ(FinishedCount(), 1);
+    dl::NewThreads threads(Snapshot(), others);
+    EXPECT_FALSE(threads.Running());
+    EXPECT_FALSE(g_openThreadCalls.empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "names/nearest_names.h"
 
 #include "common/texts.h"
+#include "zip/thread_wait.h"
 
 #include <commctrl.h>
 
@@ -15,15 +16,6 @@ constexpr ULONGLONG kShowAfterMs = 1000;
 // cost a round trip to another thread.
 constexpr ULONGLONG kPresentEveryMs = 100;
 constexpr DWORD kDialogFlags = PROGDLG_NOMINIMIZE;
-
-// Other threads' messages sent to the host's thread are answered while it packs: the progress
-// dialog's own thread may wait for one, and a thread that answers none counts as hung, after
-// which the system offers to close the host. Posted messages (input) stay queued.
-void AnswerSentMessages()
-{
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-}
 
 struct OwnedDialogSearch {
     HWND owner;
@@ -54,9 +46,16 @@ void ShowMarquee(HWND dialog, bool on)
 
 }  // namespace
 
-PackingProgress::~PackingProgress()
+PackingProgress::~PackingProgress() { Close(); }
+
+void PackingProgress::Close()
 {
     if (dialog_) dialog_->StopProgressDialog();
+    dialog_.reset();
+    started_ = 0;
+    showTried_ = false;
+    window_ = nullptr;
+    marquee_ = false;
 }
 
 void PackingProgress::StartCopy(const wchar_t* name, ULONGLONG bytes)
@@ -102,6 +101,7 @@ void PackingProgress::Update()
     const ULONGLONG now = GetTickCount64();
     if (now - presented_ < kPresentEveryMs) return;
     presented_ = now;
+    // The progress dialog's own thread may wait for an answer from ours.
     AnswerSentMessages();
     if (!dialog_ && now - started_ >= kShowAfterMs) Show();
     if (dialog_) Present();

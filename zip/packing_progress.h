@@ -30,6 +30,8 @@ public:
     // Called now and then while the handler works.
     void Tick();
     bool Cancelled() const;
+    // The dialog goes, with the COM apartment it was made in; a later packing may show one anew.
+    void Close();
 
 private:
     void Update();

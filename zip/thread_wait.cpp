@@ -1,52 +1,34 @@
 #include "zip/thread_wait.h"
 
-#include "common/win.h"
-
 #include <tlhelp32.h>
 
-#include <array>
+#include <algorithm>
 
 namespace dl {
 
 namespace {
 
-constexpr DWORD kWaitAccess = SYNCHRONIZE | STANDARD_RIGHTS_REQUIRED;
-constexpr DWORD kWhileWaitingMs = 100;
+constexpr DWORD kWaitAccess = SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION;
+constexpr DWORD kAnswerEveryMs = 100;
+// A wait in a single-threaded apartment takes one handle fewer than the system's limit; one more
+// goes to the idle event. The others are looked at on the next turn.
+constexpr std::size_t kThreadsPerWait = MAXIMUM_WAIT_OBJECTS - 2;
 
-// Threads of `after` that are not in `before` and not the calling thread, opened for waiting up
-// to the capacity of the list. A thread that ended since the snapshot cannot be opened, and needs
-// no waiting either; `sawNew` still tells that there was one.
-template <std::size_t Capacity>
-class NewThreads {
-public:
-    NewThreads(const ThreadIdSet& before, const ThreadIdSet& after)
-    {
-        const DWORD self = GetCurrentThreadId();
-        for (const DWORD id : after) {
-            if (count_ == Capacity) break;
-            if (id == self || before.count(id) != 0) continue;
-            sawNew_ = true;
-            UniqueHandle thread(OpenThread(kWaitAccess, FALSE, id));
-            if (!thread) continue;
-            handles_[count_] = thread.get();
-            opened_[count_++] = std::move(thread);
-        }
+bool Ended(const UniqueHandle& thread) { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }
+
+// Calls into an application single-threaded apartment are dispatched only when asked; systems
+// that do not know the flag refuse it, and dispatch them in a classic one anyway.
+HRESULT WaitDispatchingCalls(DWORD ms, DWORD count, HANDLE* handles)
+{
+    static DWORD flags = COWAIT_DISPATCH_CALLS;
+    DWORD index = 0;
+    HRESULT result = CoWaitForMultipleHandles(flags, ms, count, handles, &index);
+    if (result == E_INVALIDARG && flags != 0) {
+        flags = 0;
+        result = CoWaitForMultipleHandles(flags, ms, count, handles, &index);
     }
-
-    bool sawNew() const noexcept { return sawNew_; }
-    bool full() const noexcept { return count_ == Capacity; }
-    DWORD wait(DWORD timeoutMs) const noexcept
-    {
-        if (count_ == 0) return WAIT_OBJECT_0;
-        return WaitForMultipleObjects(static_cast<DWORD>(count_), handles_.data(), TRUE, timeoutMs);
-    }
-
-private:
-    std::array<UniqueHandle, Capacity> opened_;
-    std::array<HANDLE, Capacity> handles_{};
-    std::size_t count_ = 0;
-    bool sawNew_ = false;
-};
+    return result;
+}
 
 }  // namespace
 
@@ -55,7 +37,7 @@ void AnswerSentMessages() noexcept
     // Only the host's UI thread walks trees; a tick count of its own keeps the calls cheap.
     static DWORD lastAnswered = 0;
     const DWORD now = GetTickCount();
-    if (now - lastAnswered < kWhileWaitingMs) return;
+    if (now - lastAnswered < kAnswerEveryMs) return;
     lastAnswered = now;
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -79,25 +61,33 @@ HRESULT SnapshotProcessThreads(ThreadIdSet& threads)
     return sawSelf ? S_OK : E_FAIL;
 }
 
-HRESULT WaitForNewThreads(const ThreadIdSet& before, const ThreadIdSet& after,
-                          const std::function<void()>& whileWaiting)
+NewThreads::NewThreads(const ThreadIdSet& before, const ThreadIdSet& after)
+    : idle_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
-    const NewThreads<kThreadMax> threads(before, after);
-    // The handles are closed as the error leaves this scope.
-    if (!threads.sawNew() || threads.full()) throw ThreadLimitExceeded();
-    if (!whileWaiting) {
-        threads.wait(INFINITE);
-        return S_OK;
+    const DWORD self = GetCurrentThreadId();
+    const DWORD process = GetCurrentProcessId();
+    for (const DWORD id : after) {
+        if (id == self || before.count(id) != 0) continue;
+        UniqueHandle thread(OpenThread(kWaitAccess, FALSE, id));
+        if (!thread || GetProcessIdOfThread(thread.get()) != process || Ended(thread)) continue;
+        threads_.push_back(std::move(thread));
     }
-    while (threads.wait(kWhileWaitingMs) == WAIT_TIMEOUT) whileWaiting();
-    return S_OK;
 }
 
-void WaitForThreadsStartedSince(const ThreadIdSet& before, DWORD timeoutMs)
+bool NewThreads::Running()
 {
-    ThreadIdSet now;
-    if (FAILED(SnapshotProcessThreads(now))) return;
-    NewThreads<MAXIMUM_WAIT_OBJECTS>(before, now).wait(timeoutMs);
+    threads_.erase(std::remove_if(threads_.begin(), threads_.end(), Ended), threads_.end());
+    return !threads_.empty();
+}
+
+void NewThreads::Wait(DWORD ms)
+{
+    std::vector<HANDLE> handles{idle_.get()};
+    for (std::size_t i = 0; i < threads_.size() && i < kThreadsPerWait; ++i) handles.push_back(threads_[i].get());
+    const HRESULT waited = WaitDispatchingCalls(ms, static_cast<DWORD>(handles.size()), handles.data());
+    // A wait the system refused (a thread without COM, no idle event) still takes its time, or
+    // the caller would spin.
+    if (FAILED(waited) && waited != RPC_S_CALLPENDING) Sleep(ms);
 }
 
 }  // namespace dl

@@ -1,25 +1,18 @@
-// Waiting for work that the shell does on threads it starts inside our process: the only sign
-// that such work is done is that those threads have ended.
+// Waiting for work that the shell does on threads it starts inside our process. Their end is a
+// sign, not the proof, that the work is done: a handler may finish before its request returns or
+// work on a thread that was there before, so the caller judges the result itself.
 #pragma once
+
+#include "common/win.h"
 
 #include <windows.h>
 
-#include <cstddef>
-#include <functional>
 #include <set>
-#include <stdexcept>
+#include <vector>
 
 namespace dl {
 
 using ThreadIdSet = std::set<DWORD>;
-
-// More new threads than this, or none at all, means the request did not go as expected.
-constexpr std::size_t kThreadMax = 10;
-
-class ThreadLimitExceeded : public std::runtime_error {
-public:
-    ThreadLimitExceeded() : std::runtime_error("Exceed THREAD_MAX") {}
-};
 
 // Answers the messages that other threads send to the calling one (never input), at most about
 // every tenth of a second: called in long walks over a folder tree, so that the host's window
@@ -30,16 +23,24 @@ void AnswerSentMessages() noexcept;
 // does not even hold the calling thread: a wait based on such a list would take in old threads.
 HRESULT SnapshotProcessThreads(ThreadIdSet& threads);
 
-// Blocks until every thread in `after` but not in `before` has ended; returns S_OK. Raises
-// ThreadLimitExceeded, after closing what it opened, when no thread is new or kThreadMax or more
-// are. The calling thread is never waited on. `whileWaiting`, when given, runs about every tenth
-// of a second during the wait.
-HRESULT WaitForNewThreads(const ThreadIdSet& before, const ThreadIdSet& after,
-                          const std::function<void()>& whileWaiting = {});
+// The threads in `after` but not in `before`, opened for waiting, however many: only threads of
+// this process (an id is unique only while its thread lives, and may since belong to another
+// process's thread), never the calling thread, and none that has already ended.
+class NewThreads {
+public:
+    NewThreads(const ThreadIdSet& before, const ThreadIdSet& after);
 
-// Waits at most `timeoutMs` until the threads started since `before` (the calling thread aside,
-// and no more than a wait can take) have ended. For the road on which WaitForNewThreads raised:
-// the shell may still be working on what is about to be removed.
-void WaitForThreadsStartedSince(const ThreadIdSet& before, DWORD timeoutMs);
+    // Whether any of them still runs; the ended ones are let go.
+    bool Running();
+    // Waits `ms`, or less once one of them ends. Meanwhile the calling thread takes the COM calls
+    // into its apartment and the messages sent to it, but no input: a handler that calls back
+    // into a single-threaded apartment would otherwise wait for us while we wait for it.
+    void Wait(DWORD ms);
+
+private:
+    std::vector<UniqueHandle> threads_;
+    // Never set: something to wait on when no thread is left.
+    UniqueHandle idle_;
+};
 
 }  // namespace dl

@@ -23,9 +23,14 @@ constexpr BYTE kEmptyZipImage[22] = {0x50, 0x4B, 0x05, 0x06};
 
 constexpr int kGuidTextCapacity = 40;
 
-// When the handler raised instead of being waited for, how long it may still take with the copy
-// and the archive before they are removed from under it.
+// After the user's Cancel, how long the handler may still take with the copy and the archive
+// before they are removed from under it.
 constexpr DWORD kHandlerGraceMs = 10000;
+// Once no thread started for the request runs, how long an archive may stay incomplete without
+// changing: the handler may pack on a thread that was there before.
+constexpr DWORD kIncompleteArchiveMs = 10000;
+// How often the wait looks at the threads, the archive and the progress dialog.
+constexpr DWORD kLookEveryMs = 50;
 
 // The packing copy keeps the limit of the shell's file copy, whose path lists held at most a
 // path, its zero and the list's closing zero in MAX_PATH characters; a folder of the copy leaves
@@ -90,6 +95,7 @@ HRESULT ForEachEntry(const String& folder, Visit visit)
     UniqueFind find(FindFirst(folder, entry));
     if (!find) return E_FAIL;
     do {
+        AnswerSentMessages();
         if (!IsSelfOrParent(entry.cFileName)) RETURN_IF_FAILED(visit(entry));
     } while (FindNext(find.get(), entry));
     return S_OK;
@@ -330,6 +336,92 @@ HRESULT RequestCopyInto(Folder& archive, const char* path)
     return archive.CopyHere(item.get(), options.get());
 }
 
+
+// What the archive's file looks like: a handler that rewrites it changes its size or its time.
+struct FileStamp {
+    ULONGLONG size = 0;
+    ULONGLONG written = 0;
+    bool operator==(const FileStamp& other) const { return size == other.size && written == other.written; }
+};
+
+FileStamp StampOf(const char* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return {};
+    return {FileSize(data.nFileSizeHigh, data.nFileSizeLow),
+            FileSize(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+}
+
+// The archive as the handler writes it. It is read only once it has changed since the request and
+// since the last look that found it incomplete, and only while nobody holds it open for writing or
+// moving (a file moved over it stays open for a moment); it is held open without write sharing
+// while it is read, so that it cannot change half-way. The handler is not disturbed, and a large
+// copy is not listed over and over.
+class ArchiveWatch {
+public:
+    ArchiveWatch(const char* archivePath, const std::string& copy, const std::string& name)
+        : path_(archivePath), copy_(copy), name_(name), looked_(StampOf(archivePath))
+    {
+    }
+
+    // Whether it holds the whole copy; `changed` tells whether it changed since the last look.
+    bool Complete(bool& changed)
+    {
+        const FileStamp now = StampOf(path_);
+        changed = !(now == looked_);
+        if (!changed) return false;
+        const UniqueFile held(
+            CreateFileA(path_, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!held || !(StampOf(path_) == now)) return false;
+        looked_ = now;
+        return SUCCEEDED(CheckArchiveHoldsCopy(path_, copy_, name_));
+    }
+
+private:
+    const char* path_;
+    const std::string& copy_;
+    const std::string& name_;
+    FileStamp looked_;
+};
+
+enum class PackingTurn { kWait, kDone, kCancelled, kFailed };
+
+// The archive decides, not the threads: a complete one is the handler's work done, whatever still
+// runs. An incomplete one is waited for while threads started for the request run, and then for
+// a bounded time without change; after the user's Cancel, only as long as the grace lasts.
+PackingTurn NextTurn(bool complete, bool cancelled, bool running, ULONGLONG unchangedMs, ULONGLONG cancelledMs)
+{
+    if (complete) return cancelled ? PackingTurn::kCancelled : PackingTurn::kDone;
+    if (cancelled) return running && cancelledMs < kHandlerGraceMs ? PackingTurn::kWait : PackingTurn::kCancelled;
+    if (running || unchangedMs < kIncompleteArchiveMs) return PackingTurn::kWait;
+    return PackingTurn::kFailed;
+}
+
+// Until the archive holds the whole copy (S_OK), the user cancels (E_ABORT) or the handler has
+// evidently given up (E_FAIL). The progress dialog stays alive throughout.
+HRESULT WaitForCompleteArchive(NewThreads& threads, ArchiveWatch& archive, PackingProgress* progress)
+{
+    ULONGLONG changedAt = GetTickCount64();
+    ULONGLONG cancelledAt = 0;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const bool running = threads.Running();
+        bool changed = false;
+        const bool complete = archive.Complete(changed);
+        if (changed || running) changedAt = now;
+        const bool cancelled = progress && progress->Cancelled();
+        if (cancelled && cancelledAt == 0) cancelledAt = now;
+        switch (NextTurn(complete, cancelled, running, now - changedAt, now - cancelledAt)) {
+        case PackingTurn::kDone: return S_OK;
+        case PackingTurn::kCancelled: return E_ABORT;
+        case PackingTurn::kFailed: return E_FAIL;
+        case PackingTurn::kWait: break;
+        }
+        threads.Wait(kLookEveryMs);
+        if (progress) progress->Tick();
+    }
+}
+
 }  // namespace
 
 HRESULT WriteEmptyZip(const char* archivePath)
@@ -351,10 +443,7 @@ HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const 
     RETURN_IF_FAILED(packing.create(workFolder));
     const std::string packingCopy = packing.path() + "\\" + entryName;
     RETURN_IF_FAILED(CopySourceTree(sourcePath, packingCopy.c_str(), progress));
-    RETURN_IF_FAILED(PackWithShell(packingCopy.c_str(), archivePath, progress));
-    // Cancelled while the handler worked: whatever it made is not wanted.
-    if (progress && progress->Cancelled()) return E_ABORT;
-    return CheckArchiveHoldsCopy(archivePath, packingCopy, entryName);
+    return PackWithShell(packingCopy, entryName, archivePath, progress);
 }
 
 HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks)
@@ -382,7 +471,8 @@ HRESULT CopySourceTree(const wchar_t* source, const char* target, PackingProgres
     return CopyTree(source, WideFromAnsi(target), progress);
 }
 
-HRESULT PackWithShell(const char* item, const char* archivePath, PackingProgress* progress)
+HRESULT PackWithShell(const std::string& copy, const std::string& entryName, const char* archivePath,
+                      PackingProgress* progress)
 {
     ComPtr<IShellDispatch> shell;
     RETURN_IF_FAILED(CreateShell(shell));
@@ -392,21 +482,15 @@ HRESULT PackWithShell(const char* item, const char* archivePath, PackingProgress
     if (progress) progress->StartCompressing();
     // Taken once the objects exist: created from the multithreaded apartment, a Shell class of
     // the Apartment model (as Windows registers it) lives on a thread that COM starts for it and
-    // keeps until the apartment is left, and waiting for that thread would never end.
+    // keeps until the apartment is left.
     ThreadIdSet before;
     ThreadIdSet after;
     RETURN_IF_FAILED(SnapshotProcessThreads(before));
-    RETURN_IF_FAILED(RequestCopyInto(*archive.get(), item));
+    ArchiveWatch watch(archivePath, copy, entryName);
+    RETURN_IF_FAILED(RequestCopyInto(*archive.get(), copy.c_str()));
     RETURN_IF_FAILED(SnapshotProcessThreads(after));
-    try {
-        if (!progress) return WaitForNewThreads(before, after);
-        return WaitForNewThreads(before, after, [progress] { progress->Tick(); });
-    } catch (const ThreadLimitExceeded&) {
-        // Not waited for, the handler may still be writing the archive and reading the copy, and
-        // both are about to be removed.
-        WaitForThreadsStartedSince(before, kHandlerGraceMs);
-        throw;
-    }
+    NewThreads threads(before, after);
+    return WaitForCompleteArchive(threads, watch, progress);
 }
 
 }  // namespace dl

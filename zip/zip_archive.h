@@ -45,8 +45,13 @@ HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks);
 // copied so far.
 HRESULT CopySourceTree(const wchar_t* source, const char* target, PackingProgress* progress = nullptr);
 
-// Has the shell's compressed-folder handler add `item` to the archive as one top-level entry, and
-// waits until the threads it started for that have ended. Raises as AddToZipArchive does.
-HRESULT PackWithShell(const char* item, const char* archivePath, PackingProgress* progress = nullptr);
+// Has the shell's compressed-folder handler add the packing copy `copy` to the archive as the
+// top-level entry `entryName`, and returns once the archive holds all of it and nobody writes it
+// any more, whenever the handler did the work and on whichever thread. E_FAIL when the archive
+// stays incomplete with no thread started for the request left and no change for a while; E_ABORT
+// on Cancel in `progress`, once the handler is done or its grace is over. Raises as
+// AddToZipArchive does.
+HRESULT PackWithShell(const std::string& copy, const std::string& entryName, const char* archivePath,
+                      PackingProgress* progress = nullptr);
 
 }  // namespace dl

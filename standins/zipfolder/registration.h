@@ -1,5 +1,9 @@
 #pragma once
 
+#include <windows.h>
+
+#include <string>
+
 // Registers zipfolder_standin.dll as the in-process server of the shell automation
 // object (CLSID_Shell), from inside the running process, so the next CoCreateInstance of
 // CLSID_Shell loads it. Windows registers the Shell class as "Apartment": created from the
@@ -28,3 +32,10 @@ bool RegisterZipStandIn(const char* dllWindowsPath, ZipStandInThreading threadin
 // Undoes one RegisterZipStandIn; the last one puts back the registration it replaced.
 // Does nothing if the stand-in is not registered.
 void UnregisterZipStandIn();
+
+// The stand-in's "held" packing threads and the idle threads of its "twelve" mode wait until the
+// process sets the manual-reset event of this name (or two minutes have passed): a test decides
+// when the handler goes on, instead of guessing a delay.
+inline std::wstring ZipStandInReleaseEventName(DWORD processId) {
+  return L"Local\\DroplineZipStandInRelease-" + std::to_wstring(processId);
+}

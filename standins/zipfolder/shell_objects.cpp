@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "com_object.h"
+#include "registration.h"
 #include "zip_append.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -18,25 +20,33 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace zipstandin {
 namespace {
 
-// Misbehaviours the plug-in must cope with, picked per call by DROPLINE_ZIPSTANDIN_MODE.
+// Behaviours the plug-in must cope with, picked per call by DROPLINE_ZIPSTANDIN_MODE.
 enum class Mode {
   kNormal,
   kNoFolder,  // NameSpace succeeds without a Folder
   kCopyFail,  // CopyHere fails and writes nothing
   kSync,      // CopyHere packs before returning, on the caller's thread
-  kTwelve,    // CopyHere starts twelve threads, one of them packing
+  kFast,      // the packing thread has ended before CopyHere returns
+  kPooled,    // one long-lived thread, started at the first such call, packs every job
+  kCallback,  // the packing thread first calls back into the caller's apartment
+  kTwelve,    // CopyHere starts twelve threads, one of them packing; the others idle until released
   kSlow,      // the packing thread waits DROPLINE_ZIPSTANDIN_DELAY_MS first
+  kHeld,      // the packing thread waits until the test releases it
+  kNever,     // CopyHere accepts the job and nothing ever packs it
   kPartial,   // writes half of the entries and ends, as the shell's handler after its Cancel
 };
 
 constexpr DWORD kDefaultSlowDelayMs = 1500;
 constexpr int kTwelveModeIdleThreads = 11;
-constexpr DWORD kIdleThreadLifeMs = 500;
+// A test that never releases its held threads must not keep them for good.
+constexpr DWORD kLongestHoldMs = 120000;
 
 Mode CurrentMode() {
   static constexpr std::pair<const char*, Mode> kModes[] = {
       {"nofolder", Mode::kNoFolder}, {"copyfail", Mode::kCopyFail}, {"sync", Mode::kSync},
-      {"twelve", Mode::kTwelve},     {"slow", Mode::kSlow},         {"partial", Mode::kPartial},
+      {"fast", Mode::kFast},         {"pooled", Mode::kPooled},     {"callback", Mode::kCallback},
+      {"twelve", Mode::kTwelve},     {"slow", Mode::kSlow},         {"held", Mode::kHeld},
+      {"never", Mode::kNever},       {"partial", Mode::kPartial},
   };
   char value[32];
   const DWORD length = GetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", value, sizeof value);
@@ -45,6 +55,14 @@ Mode CurrentMode() {
     if (std::strcmp(value, name) == 0) return mode;
   }
   return Mode::kNormal;
+}
+
+// Waits until the test sets this process's release event (see registration.h).
+void WaitForRelease() {
+  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, ZipStandInReleaseEventName(GetCurrentProcessId()).c_str());
+  if (!release) return;
+  WaitForSingleObject(release, kLongestHoldMs);
+  CloseHandle(release);
 }
 
 DWORD SlowDelayMs() {
@@ -80,9 +98,32 @@ struct PackJob {
   std::wstring archive;
   std::wstring source;
   DWORD delayMs = 0;
+  bool held = false;
   bool partial = false;
+  // An object of the caller's apartment, marshaled for the packing thread to call first.
+  IStream* callback = nullptr;
   uint64_t ticket = 0;
+
+  ~PackJob() {
+    if (!callback) return;
+    CoReleaseMarshalData(callback);
+    callback->Release();
+  }
 };
+
+// The call into the caller's apartment: in a single-threaded one it arrives as a posted message,
+// and goes through only while the caller answers those.
+DWORD CallBack(IStream*& stream) {
+  const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IDispatch* object = nullptr;
+  HRESULT hr = CoGetInterfaceAndReleaseStream(std::exchange(stream, nullptr), IID_IDispatch,
+                                              reinterpret_cast<void**>(&object));
+  UINT count = 0;
+  if (SUCCEEDED(hr)) hr = object->GetTypeInfoCount(&count);
+  if (object) object->Release();
+  if (SUCCEEDED(joined)) CoUninitialize();
+  return SUCCEEDED(hr) ? ERROR_SUCCESS : ERROR_INVALID_FUNCTION;
+}
 
 // Jobs pack one at a time, in the order CopyHere was called, however their threads
 // get scheduled: two items copied into one archive must land in call order and must
@@ -94,13 +135,15 @@ uint64_t g_turn = 0;        // guarded by g_queueLock
 
 DWORD RunJob(std::unique_ptr<PackJob> job) noexcept {
   if (job->delayMs) Sleep(job->delayMs);
+  if (job->held) WaitForRelease();
+  const DWORD calledBack = job->callback ? CallBack(job->callback) : ERROR_SUCCESS;
   AcquireSRWLockExclusive(&g_queueLock);
   while (g_turn != job->ticket) SleepConditionVariableSRW(&g_turnChanged, &g_queueLock, INFINITE, 0);
   ReleaseSRWLockExclusive(&g_queueLock);
 
-  DWORD error;
+  DWORD error = calledBack;
   try {
-    error = AppendToArchive(job->archive, job->source, job->partial);
+    if (error == ERROR_SUCCESS) error = AppendToArchive(job->archive, job->source, job->partial);
   } catch (const std::bad_alloc&) {
     error = ERROR_OUTOFMEMORY;
   }
@@ -124,11 +167,12 @@ DWORD WINAPI PackThread(void* job) {
 }
 
 DWORD WINAPI IdleThread(void*) {
-  Sleep(kIdleThreadLifeMs);
+  WaitForRelease();
   FreeLibraryAndExitThread(ThisModule(), 0);
 }
 
-HRESULT StartThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
+// The thread's handle goes to `handle` when asked for, else it is closed.
+HRESULT StartThread(LPTHREAD_START_ROUTINE routine, void* parameter, HANDLE* handle = nullptr) {
   HMODULE self;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&__ImageBase), &self)) {
     return HRESULT_FROM_WIN32(GetLastError());
@@ -139,8 +183,29 @@ HRESULT StartThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
     FreeLibrary(self);
     return HRESULT_FROM_WIN32(error);
   }
-  CloseHandle(thread);
+  if (handle) {
+    *handle = thread;
+  } else {
+    CloseHandle(thread);
+  }
   return S_OK;
+}
+
+// The pool: one thread, started by the first job, that takes the jobs in turn and never ends.
+SRWLOCK g_poolLock = SRWLOCK_INIT;
+CONDITION_VARIABLE g_poolJobs = CONDITION_VARIABLE_INIT;
+std::deque<std::unique_ptr<PackJob>> g_pool;  // guarded by g_poolLock
+bool g_poolStarted = false;                    // guarded by g_poolLock
+
+DWORD WINAPI PoolThread(void*) {
+  for (;;) {
+    AcquireSRWLockExclusive(&g_poolLock);
+    while (g_pool.empty()) SleepConditionVariableSRW(&g_poolJobs, &g_poolLock, INFINITE, 0);
+    std::unique_ptr<PackJob> job = std::move(g_pool.front());
+    g_pool.pop_front();
+    ReleaseSRWLockExclusive(&g_poolLock);
+    RunJob(std::move(job));
+  }
 }
 
 // For a job the caller's thread runs itself.
@@ -161,6 +226,40 @@ HRESULT RunOnNewThread(std::unique_ptr<PackJob> job) {
     job.release();
   }
   ReleaseSRWLockExclusive(&g_queueLock);
+  return hr;
+}
+
+HRESULT RunInPool(std::unique_ptr<PackJob> job) {
+  job = TakeTicket(std::move(job));
+  AcquireSRWLockExclusive(&g_poolLock);
+  HRESULT hr = S_OK;
+  if (!g_poolStarted) hr = StartThread(PoolThread, nullptr);
+  g_poolStarted = SUCCEEDED(hr);
+  if (g_poolStarted) g_pool.push_back(std::move(job));
+  ReleaseSRWLockExclusive(&g_poolLock);
+  WakeAllConditionVariable(&g_poolJobs);
+  return hr;
+}
+
+// Packs on a thread of its own and returns once that thread has ended.
+HRESULT RunOnEndedThread(std::unique_ptr<PackJob> job) {
+  job = TakeTicket(std::move(job));
+  HANDLE thread = nullptr;
+  const HRESULT hr = StartThread(PackThread, job.get(), &thread);
+  if (FAILED(hr)) return hr;
+  job.release();
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return S_OK;
+}
+
+// What the packing thread of the callback mode calls in the caller's apartment.
+class Callback final : public DispatchObject<IDispatch> {};
+
+HRESULT MarshalCallback(PackJob& job) {
+  Callback* callback = new Callback;
+  const HRESULT hr = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, callback, &job.callback);
+  callback->Release();
   return hr;
 }
 
@@ -199,13 +298,20 @@ class ZipFolder final : public DispatchObject<Folder> {
       const DWORD error = RunJob(TakeTicket(std::move(job)));
       return HRESULT_FROM_WIN32(error);
     }
+    if (mode == Mode::kNever) return S_OK;
     if (mode == Mode::kTwelve) {
       for (int i = 0; i < kTwelveModeIdleThreads; ++i) {
         if (const HRESULT hr = StartThread(IdleThread, nullptr); FAILED(hr)) return hr;
       }
     }
+    if (mode == Mode::kCallback) {
+      if (const HRESULT hr = MarshalCallback(*job); FAILED(hr)) return hr;
+    }
     if (mode == Mode::kSlow) job->delayMs = SlowDelayMs();
+    job->held = mode == Mode::kHeld;
     job->partial = mode == Mode::kPartial;
+    if (mode == Mode::kPooled) return RunInPool(std::move(job));
+    if (mode == Mode::kFast) return RunOnEndedThread(std::move(job));
     return RunOnNewThread(std::move(job));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

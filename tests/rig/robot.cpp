@@ -176,6 +176,22 @@ std::string Robot::DismissMessageBox(DWORD timeoutMs)
     return text;
 }
 
+bool Robot::DismissMessageBoxIfShown(DWORD timeoutMs)
+{
+    const HANDLE done = commandDone_;
+    // The command's own end stands in for the box that did not come.
+    const HWND endMark = HWND_MESSAGE;
+    const HWND box = WaitFor(
+        [&]() -> HWND {
+            if (HWND found = FindOurDialog(dl::text::kPluginName)) return found;
+            return WaitForSingleObject(done, 0) == WAIT_OBJECT_0 ? endMark : nullptr;
+        },
+        timeoutMs, "a message box or the command's end");
+    if (box == endMark) return false;
+    DismissMessageBox();
+    return true;
+}
+
 LRESULT Robot::Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;

@@ -44,6 +44,8 @@ public:
     void WaitGone(HWND window, DWORD timeoutMs = 10000);
     // Clicks OK of a message box after reading its text into the result.
     std::string DismissMessageBox(DWORD timeoutMs = 10000);
+    // The same for a box that may not come: false once the command has returned without one.
+    bool DismissMessageBoxIfShown(DWORD timeoutMs = 120000);
 
     std::string Text(HWND dialog, int id);
     std::wstring WideText(HWND dialog, int id);  // as the control holds it

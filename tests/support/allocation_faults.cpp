@@ -11,11 +11,13 @@ namespace {
 
 // Allocations to go until the one that fails; 0 when none is to.
 std::atomic<int> g_failIn{0};
+std::atomic<int> g_counted{0};
 std::mutex g_lock;
 std::set<void*> g_live;
 
 bool FailsNow()
 {
+    ++g_counted;
     int left = g_failIn.load();
     while (left > 0 && !g_failIn.compare_exchange_weak(left, left - 1)) {
     }
@@ -121,6 +123,7 @@ void StartCountingAllocations()
 {
     std::lock_guard<std::mutex> guard(g_lock);
     g_live.clear();
+    g_counted = 0;
 }
 
 size_t LiveAllocations()
@@ -128,5 +131,11 @@ size_t LiveAllocations()
     std::lock_guard<std::mutex> guard(g_lock);
     return g_live.size();
 }
+
+}  // namespace rig
+
+namespace rig {
+
+int AllocationsCounted() { return g_counted; }
 
 }  // namespace rig

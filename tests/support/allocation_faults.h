@@ -20,5 +20,7 @@ void FailAllocation(int count);
 void StartCountingAllocations();
 // Blocks the plug-in allocated since StartCountingAllocations and has not freed.
 size_t LiveAllocations();
+// Allocations the plug-in asked for since StartCountingAllocations, freed or not.
+int AllocationsCounted();
 
 }  // namespace rig

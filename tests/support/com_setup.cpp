@@ -31,6 +31,12 @@ ApartmentScope::~ApartmentScope()
     }
 }
 
+HandlerRelease::HandlerRelease()
+    : event_(CreateEventW(nullptr, TRUE, FALSE, ZipStandInReleaseEventName(GetCurrentProcessId()).c_str()))
+{
+    Hold();
+}
+
 Watchdog::Watchdog(DWORD limitMs, std::string what)
     : limitMs_(limitMs), what_(std::move(what)), done_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {

@@ -37,6 +37,22 @@ private:
     HRESULT result_;
 };
 
+// The stand-in handler's release event for this process (see registration.h): its held threads
+// wait from construction until Release, and at the latest until the end of the scope.
+class HandlerRelease {
+public:
+    HandlerRelease();
+    ~HandlerRelease() { Release(); }
+    HandlerRelease(const HandlerRelease&) = delete;
+    HandlerRelease& operator=(const HandlerRelease&) = delete;
+
+    void Release() { SetEvent(event_.get()); }
+    void Hold() { ResetEvent(event_.get()); }
+
+private:
+    dl::UniqueHandle event_;
+};
+
 // Ends the process with a message when its scope lasts longer than `limitMs`. A wait that never
 // ends on the test's own thread cannot be bounded any other way, and a test must not hang.
 class Watchdog {
