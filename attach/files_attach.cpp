@@ -131,6 +131,7 @@ HRESULT AttachFile(HWND composeWindow, const DroppedEntry& entry)
     }
     StagingFile copy;
     RETURN_IF_FAILED(copy.makeInHostFolder(entry.name, [&entry](const std::string& path) {
+        // Fails if the target exists.
         return HrFromBool(CopyFileW(entry.path.c_str(), WideFromAnsi(path).c_str(), TRUE));
     }));
     Host().CompAttachFile(composeWindow, copy.path().c_str(), nullptr);

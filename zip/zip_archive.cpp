@@ -191,8 +191,8 @@ void DeleteTreeIn(wchar_t* path, size_t length) noexcept
     const DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    // What the copy took over from its source (a read-only file) would keep it from going; a link's
-    // attributes are those of what it points at, which is not ours.
+    // A read-only file (the copy keeps its source's attributes) or folder would refuse to go; a
+    // link's attributes are those of what it points at, which is not ours.
     if (!link) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileW(path);
