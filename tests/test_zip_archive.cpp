@@ -258,9 +258,8 @@ TEST_F(ZipArchiveTest, TooLongOrTooDeepPathsFailBeforeAnythingIsCopied)
 
 // What the packing checks an archive against: its central directory, whoever wrote it. Folders
 // may come without entries of their own, names in UTF-8, figures in the ZIP64 records.
-// Windows removes no folder marked read-only (as Explorer marks customised ones). Wine keeps hidden
-// and system on a folder and shows one without write permission as read-only, but removes it all
-// the same (the tests run as root): from this test on, it refuses as Windows does.
+// Windows removes no folder marked read-only (as Explorer marks customised ones); Wine, run as root,
+// does. From the test below on, it refuses as Windows does.
 BOOL(WINAPI* g_removeDirectory)(LPCWSTR) = nullptr;
 BOOL WINAPI RemoveDirectoryAsWindows(LPCWSTR path)
 {

@@ -1,5 +1,4 @@
-// Folders that Wine makes only through Unix: linked folders (junctions, symbolic links) for the
-// tests of walks that must not follow them, and read-only folders.
+// Linked folders (junctions, symbolic links) for the tests of walks that must not follow them.
 #pragma once
 
 #include <string>
@@ -15,8 +14,8 @@ bool MakeFolderLink(const std::string& link, const std::string& target);
 // Removes the link itself, never what it points at; true when it is gone.
 bool RemoveFolderLink(const std::string& link);
 
-// Marks the folders read-only. Wine takes that mark of a folder from its Unix permissions alone, so
-// they lose their write permission. False when they do not show the mark.
+// Marks the folders read-only: under Wine, by taking their Unix write permission. False when the
+// mark does not show.
 bool MarkFoldersReadOnly(const std::vector<std::string>& folders);
 
 }  // namespace rig
