@@ -2,6 +2,7 @@
 
 #include "attach/drop_list.h"
 #include "attach/file_dialog.h"
+#include "attach/staging_file.h"
 #include "names/nearest_names.h"
 #include "names/path_names.h"
 #include "common/hresult.h"
@@ -97,19 +98,6 @@ void KeepTopLevelNamesApart(Entries& entries)
     for (size_t i = 0; i < entries.size(); ++i) entries[i].name = names[i];
 }
 
-// An archive we created in the host's folder: it holds the user's data, so it goes on every road
-// out, attached or failed, cancelled or raised.
-class CreatedArchive {
-public:
-    explicit CreatedArchive(const std::string& path) : path_(path) {}
-    ~CreatedArchive() { DeleteFileA(path_.c_str()); }
-    CreatedArchive(const CreatedArchive&) = delete;
-    CreatedArchive& operator=(const CreatedArchive&) = delete;
-
-private:
-    std::string path_;
-};
-
 // The shell's packing objects want the multithreaded apartment. It is entered for the packing
 // alone: the confirmation dialog (with the IME the name is typed in) and the host's attach run in
 // the apartment the host chose. A thread that already has one keeps it.
@@ -127,14 +115,15 @@ private:
 };
 
 // A new archive of the sources that are still there when their turn comes (packing an earlier
-// one takes time), attached and then removed. S_FALSE, with nothing attached and nothing left,
+// one takes time), attached and then removed: it holds the user's data, so it goes on every road
+// out, attached or failed, cancelled or raised. S_FALSE, with nothing attached and nothing left,
 // when every source had gone.
-HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const Entries& sources,
+HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archiveName, const Entries& sources,
                         PackingProgress& progress)
 {
-    // A file that cannot be created under that name is not ours to remove.
-    RETURN_IF_FAILED(WriteEmptyZip(archive.c_str()));
-    const CreatedArchive created(archive);
+    StagingFile archive;
+    RETURN_IF_FAILED(archive.makeInHostFolder(
+        archiveName, [](const std::string& path) { return WriteEmptyZip(path.c_str()); }));
     std::string workFolder;
     RETURN_IF_FAILED(PathInHostTemp("", workFolder));
     HRESULT result = S_FALSE;
@@ -142,41 +131,14 @@ HRESULT AttachArchiveOf(HWND composeWindow, const std::string& archive, const En
         const PackingApartment apartment(progress);
         for (const DroppedEntry& source : sources) {
             if (!Exists(source.path.c_str())) continue;
-            RETURN_IF_FAILED(AddToZipArchive(source.path.c_str(), source.name.c_str(), archive.c_str(), workFolder,
-                                             &progress));
+            RETURN_IF_FAILED(AddToZipArchive(source.path.c_str(), source.name.c_str(), archive.path().c_str(),
+                                             workFolder, &progress));
             result = S_OK;
         }
     }
-    if (result == S_OK) Host().CompAttachFile(composeWindow, archive.c_str(), nullptr);
+    if (result == S_OK) Host().CompAttachFile(composeWindow, archive.path().c_str(), nullptr);
     return result;
 }
-
-// A copy of a user's file in the host's folder, removed again on every road out (read-only or not:
-// it keeps its source's attributes). A file of that name already there may be the host's own, and
-// is neither replaced nor removed. One that cannot go stays for the host, which cleans its folder.
-class StagedCopy {
-public:
-    StagedCopy() = default;
-    ~StagedCopy()
-    {
-        if (path_.empty()) return;
-        SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path_.c_str());
-    }
-    StagedCopy(const StagedCopy&) = delete;
-    StagedCopy& operator=(const StagedCopy&) = delete;
-
-    HRESULT make(const std::wstring& source, std::wstring path)
-    {
-        const BOOL copied = CopyFileW(source.c_str(), path.c_str(), TRUE);
-        // What a failed copy wrote goes as well.
-        if (copied || GetLastError() != ERROR_FILE_EXISTS) path_ = std::move(path);
-        return HrFromBool(copied);
-    }
-
-private:
-    std::wstring path_;
-};
 
 // A file whose path the code page holds goes from where it lies. Any other goes as a copy under its
 // nearest name, which goes again right after.
@@ -186,11 +148,12 @@ HRESULT AttachFile(HWND composeWindow, const DroppedEntry& entry)
         Host().CompAttachFile(composeWindow, entry.ansiPath.c_str(), nullptr);
         return S_OK;
     }
-    std::string staged;
-    RETURN_IF_FAILED(PathInHostTemp(entry.name, staged));
-    StagedCopy copy;
-    RETURN_IF_FAILED(copy.make(entry.path, WideFromAnsi(staged)));
-    Host().CompAttachFile(composeWindow, staged.c_str(), nullptr);
+    StagingFile copy;
+    RETURN_IF_FAILED(copy.makeInHostFolder(entry.name, [&entry](const std::string& path) {
+        // Fails if the target exists.
+        return HrFromBool(CopyFileW(entry.path.c_str(), WideFromAnsi(path).c_str(), TRUE));
+    }));
+    Host().CompAttachFile(composeWindow, copy.path().c_str(), nullptr);
     return S_OK;
 }
 
@@ -206,9 +169,7 @@ HRESULT AttachSeparately(HWND composeWindow, const Entries& entries, PackingProg
             RETURN_IF_FAILED(AttachFile(composeWindow, entry));
             continue;
         }
-        std::string archive;
-        RETURN_IF_FAILED(PathInHostTemp(entry.name + ".zip", archive));
-        RETURN_IF_FAILED(AttachArchiveOf(composeWindow, archive, {entry}, progress));
+        RETURN_IF_FAILED(AttachArchiveOf(composeWindow, entry.name + ".zip", {entry}, progress));
     }
     return S_OK;
 }
@@ -217,9 +178,7 @@ HRESULT AttachSeparately(HWND composeWindow, const Entries& entries, PackingProg
 HRESULT AttachAsOneArchive(HWND composeWindow, const Entries& entries, const char* archiveName,
                            PackingProgress& progress)
 {
-    std::string archive;
-    RETURN_IF_FAILED(PathInHostTemp(archiveName, archive));
-    const HRESULT attached = AttachArchiveOf(composeWindow, archive, entries, progress);
+    const HRESULT attached = AttachArchiveOf(composeWindow, archiveName, entries, progress);
     return attached == S_FALSE ? E_ABORT : attached;
 }
 

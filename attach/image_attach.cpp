@@ -32,33 +32,6 @@ constexpr wchar_t kPngMimeType[] = L"image/png";
 // The registered format under which programs put a picture's PNG file beside its bitmap.
 constexpr char kPngClipboardFormat[] = "PNG";
 
-// The PNG we wrote into the host's folder, wherever it has been moved to; deleted on every
-// road out, so that nothing of ours stays behind. One that cannot be deleted once attached stays
-// for the host to clean, and the command still succeeds: the mail has the attachment.
-class StagedFile {
-public:
-    StagedFile() = default;
-    ~StagedFile()
-    {
-        if (!path_.empty()) DeleteFileA(path_.c_str());
-    }
-    StagedFile(const StagedFile&) = delete;
-    StagedFile& operator=(const StagedFile&) = delete;
-
-    void assign(const char* path) { path_ = path; }
-    const char* path() const noexcept { return path_.c_str(); }
-    // MoveFileA never replaces: a file of that name in the host's folder may be the host's own.
-    HRESULT moveTo(std::string path)
-    {
-        RETURN_IF_FAILED(HrFromBool(MoveFileA(path_.c_str(), path.c_str())));
-        path_ = std::move(path);
-        return S_OK;
-    }
-
-private:
-    std::string path_;
-};
-
 // The picture as taken from the clipboard, in our own memory, so that the clipboard is free again
 // before anything is written.
 struct ClipboardPicture {
@@ -116,16 +89,6 @@ HRESULT CopyClipboardBitmap(ClipboardPicture& picture)
     return HrFromGdiplus(GdipCreateBitmapFromHBITMAP(handle, nullptr, picture.image.put()));
 }
 
-// The picture format the copying program put: the first of them in the clipboard's order, which
-// lists the system's conversions of a format after it. 0 when there is none.
-UINT OfferedPictureFormat() noexcept
-{
-    for (UINT format = EnumClipboardFormats(0); format != 0; format = EnumClipboardFormats(format)) {
-        if (format == CF_BITMAP || format == CF_DIB || format == CF_DIBV5) return format;
-    }
-    return 0;
-}
-
 // The most faithful form the clipboard offers: the program's own PNG, then its DIB with alpha,
 // then the bitmap. Only the DIB the program put is read: a conversion holds no alpha that its
 // source lacks, and the system makes one by copying every pixel. The clipboard is open for the
@@ -135,23 +98,24 @@ HRESULT CopyClipboardPicture(HWND owner, ClipboardPicture& picture)
     const ClipboardSession clipboard(owner);
     if (!clipboard.isOpen()) return E_FAIL;
     if (SUCCEEDED(CopyOfferedPng(picture))) return S_OK;
-    const UINT offered = OfferedPictureFormat();
+    const UINT offered = clipboard.firstOffered({CF_BITMAP, CF_DIB, CF_DIBV5});
     if ((offered == CF_DIBV5 || offered == CF_DIB) && SUCCEEDED(CopyAlphaDib(offered, picture))) return S_OK;
     return CopyClipboardBitmap(picture);
 }
 
 // Takes the clipboard's picture and writes it as a PNG under a name from the host. The wait
 // cursor lasts for exactly this.
-HRESULT StageClipboardImage(HWND composeWindow, ClipboardPicture& picture, StagedFile& staged)
+HRESULT StageClipboardImage(HWND composeWindow, ClipboardPicture& picture, StagingFile& staged)
 {
     const WaitCursor wait;
     RETURN_IF_FAILED(CopyClipboardPicture(composeWindow, picture));
 
     const char* stagedPath = Host().GetTempFileName("png");
     if (!stagedPath) return E_FAIL;
-    staged.assign(stagedPath);
-    if (picture.png.empty()) return SaveImageAsPng(staged.path(), picture.image.get());
-    return WriteStagingFile(staged.path(), picture.png.data(), static_cast<DWORD>(picture.png.size()));
+    return staged.makeAt(stagedPath, [&picture](const std::string& path) {
+        if (picture.png.empty()) return SaveImageAsPng(path.c_str(), picture.image.get());
+        return WriteStagingFile(path, picture.png.data(), static_cast<DWORD>(picture.png.size()));
+    });
 }
 
 HRESULT ConfirmImage(HWND composeWindow, ImageAttachRequest& request)
@@ -182,12 +146,22 @@ int FindEncoderClsid(const wchar_t* mimeType, CLSID* clsid) noexcept
     return -1;
 }
 
+// Encoded in memory first: GDI+ would write its file over whatever is at the path.
 HRESULT SaveImageAsPng(const char* path, GpImage* image) noexcept
 {
     CLSID png{};
     if (FindEncoderClsid(kPngMimeType, &png) < 0) return E_FAIL;
-    const GdiplusPath widePath(path);
-    return HrFromGdiplus(GdipSaveImageToFile(image, widePath.get(), &png, nullptr));
+    ComPtr<IStream> stream;
+    RETURN_IF_FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    RETURN_IF_FAILED(HrFromGdiplus(GdipSaveImageToStream(image, stream.get(), &png, nullptr)));
+    STATSTG facts{};
+    RETURN_IF_FAILED(stream->Stat(&facts, STATFLAG_NONAME));
+    if (facts.cbSize.QuadPart > MAXDWORD) return E_FAIL;
+    HGLOBAL memory = nullptr;
+    RETURN_IF_FAILED(GetHGlobalFromStream(stream.get(), &memory));
+    const GlobalLock encoded(memory);
+    if (!encoded.data()) return E_FAIL;
+    return WriteStagingFile(path, encoded.data(), static_cast<DWORD>(facts.cbSize.QuadPart));
 }
 
 HRESULT AttachClipboardImage(HWND composeWindow)
@@ -195,18 +169,19 @@ HRESULT AttachClipboardImage(HWND composeWindow)
     // Declared first: every GDI+ object below is gone before GDI+ shuts down.
     const GdiplusSession gdiplus;
     ClipboardPicture picture;
-    StagedFile staged;
+    // Each deleted on every road out, so that nothing of ours stays behind.
+    StagingFile staged;
+    StagingFile attached;
     RETURN_IF_FAILED(StageClipboardImage(composeWindow, picture, staged));
 
-    ImageAttachRequest request{staged.path(), picture.image.get(), {}};
+    ImageAttachRequest request{staged.path().c_str(), picture.image.get(), {}};
     RETURN_IF_FAILED(StringCchCopyA(request.fileName, kFileNameBufferSize, text::kDefaultImageName));
     RETURN_IF_FAILED(ConfirmImage(composeWindow, request));
 
-    std::string finalPath;
-    RETURN_IF_FAILED(PathInHostTemp(request.fileName, finalPath));
-    RETURN_IF_FAILED(staged.moveTo(std::move(finalPath)));
-    // The host's result is not examined; the attached file is deleted on the way out either way.
-    Host().CompAttachFile(composeWindow, staged.path(), nullptr);
+    // The staged PNG itself, renamed, is what the host attaches.
+    RETURN_IF_FAILED(staged.moveInto(attached, request.fileName));
+    // The host's result is not examined.
+    Host().CompAttachFile(composeWindow, attached.path().c_str(), nullptr);
     return S_OK;
 }
 

@@ -21,7 +21,7 @@ struct ImageAttachRequest {
 // identifier written to `clsid`; -1 when there is none.
 int FindEncoderClsid(const wchar_t* mimeType, CLSID* clsid) noexcept;
 
-// Writes the image as a PNG file at the ANSI path. S_OK or E_FAIL.
+// Writes the image as a new PNG file at the ANSI path. E_FAIL when something is there already.
 HRESULT SaveImageAsPng(const char* path, Gdiplus::GpImage* image) noexcept;
 
 // Dialog 106; the initialisation parameter is the address of the ImageAttachRequest.

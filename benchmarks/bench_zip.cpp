@@ -206,6 +206,7 @@ int main(int argc, char** argv)
         whole.push_back(Seconds([&] { return dl::AddToZipArchive(rig::Wide(source).c_str(), "source", archive.c_str(), hostTemp); }, result));
         Check("AddToZipArchive", result);
 
+        DeleteFileA(archive.c_str());
         dl::WriteEmptyZip(archive.c_str());
         shown.push_back(Seconds(
             [&] {

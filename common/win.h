@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <initializer_list>
 #include <utility>
 
 namespace dl {
@@ -161,6 +162,17 @@ public:
     ClipboardSession& operator=(const ClipboardSession&) = delete;
 
     bool isOpen() const noexcept { return open_; }
+    // The first of `formats` in the clipboard's order, 0 when none is there. The order tells what
+    // the copying program put: the system lists the formats it makes from those after them.
+    UINT firstOffered(std::initializer_list<UINT> formats) const noexcept
+    {
+        for (UINT format = ::EnumClipboardFormats(0); format != 0; format = ::EnumClipboardFormats(format)) {
+            for (const UINT wanted : formats) {
+                if (format == wanted) return format;
+            }
+        }
+        return 0;
+    }
     // Closes before the end of the scope, where the clipboard must be free before going on.
     void close() noexcept
     {

@@ -101,21 +101,30 @@ TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMes
     }
 }
 
-// Unicode text that code page 932 holds goes as its ANSI text, as it always has; any other goes
-// whole as UTF-8 after a byte-order mark, and the preview shows it whole too.
-TEST_F(ClipboardRobustnessTest, UnicodeTextArrivesExactly)
+ClipboardBlock LocaleBlock(LCID locale) { return {CF_LOCALE, Bytes(&locale, sizeof(locale))}; }
+
+// Text as the program put it, whatever keyboard was active (CF_LOCALE): Unicode text in code page 932
+// if it holds it exactly, else whole in UTF-8 with a byte-order mark; ANSI text as its bytes are.
+TEST_F(ClipboardRobustnessTest, TextArrivesAsTheProgramPutIt)
 {
     WriteDword("DLConfirmText", 1);
+    const std::wstring japanese = L"日本語のテキスト";
+    const ClipboardBlock unicode{CF_UNICODETEXT, Bytes(japanese.c_str(), 18)};
     const struct {
         std::wstring text;
         std::string file;
+        std::vector<ClipboardBlock> blocks = {};  // none: the text as Unicode text alone
     } cases[] = {
         {L"日本語のテキスト 山﨑様 ①\r\n", "日本語のテキスト 山﨑様 ①\r\n"},
         {L"𠮷野家の山﨑様 Müller ① 😀", "\xEF\xBB\xBF\xF0\xA0\xAE\xB7\xE9\x87\x8E\xE5\xAE\xB6\xE3\x81\xAE\xE5\xB1\xB1"
                                       "\xEF\xA8\x91\xE6\xA7\x98 M\xC3\xBCller \xE2\x91\xA0 \xF0\x9F\x98\x80"},
+        {japanese, "日本語のテキスト", {unicode, LocaleBlock(0x0409)}},
+        {japanese, "日本語のテキスト", {unicode, LocaleBlock(0x0804)}},
+        {japanese, "日本語のテキスト", {unicode, LocaleBlock(0x0419)}},
+        {japanese, "日本語のテキスト", {{CF_TEXT, std::string("日本語のテキスト", 17)}, LocaleBlock(0x0409)}},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(PutUnicodeText(c.text));
+        ASSERT_TRUE(c.blocks.empty() ? PutUnicodeText(c.text) : PutBlocks(c.blocks));
         std::wstring preview;
         Run(InDialog(kTextCaption, [&](Robot& r, HWND dialog) { preview = r.WideText(dialog, 1013); }));
         EXPECT_EQ(preview, c.text);

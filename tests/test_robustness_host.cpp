@@ -1,7 +1,9 @@
 // The host's temporary folder as it may be: gone, not writable, so deep that the staging paths
 // pass MAX_PATH, or already holding a file or folder of the name a path wants.
 #include "common/texts.h"
+#include "common/win.h"
 #include "tests/rig/import_hook.h"
+#include "tests/support/clipboard_blocks.h"
 #include "tests/support/robustness.h"
 
 using namespace rig;
@@ -162,9 +164,6 @@ TEST_F(HostRobustnessTest, FolderDeepEnoughThatOnlyThePackingCopyPassesTheLimit)
     EXPECT_TRUE(List(deep).empty());
 }
 
-// Each path meets a file and a folder of the name it wants: the text path replaces a file (and
-// removes it after the attach), the image path never replaces anything, archives replace files;
-// what cannot be replaced ends in the failure message, untouched.
 // A staging file that cannot be written whole or closed fails with the message and is removed
 // again. One that cannot be deleted once the host took it stays in the host's folder, which the
 // host cleans; the mail has the attachment, so nothing is said.
@@ -205,42 +204,52 @@ TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
     }
 }
 
-TEST_F(HostRobustnessTest, SameNamesAlreadyInTheFolder)
+// A file or folder of the host's under an attachment's name stays as it was, the attachment made in
+// a short folder of the command's own; also when a copy fails, its source held open unshared.
+TEST_F(HostRobustnessTest, TheHostsFilesUnderTheNameOfAnAttachmentStayAsTheyAre)
 {
-    WriteDword("DLAttachFileSeparately", 0);
+    const std::wstring resume = Wide(work_) + L"résumé.txt";
+    ASSERT_TRUE(WriteBytes(resume, "copied"));
     const struct {
         const char* name;
         std::function<bool()> put;
-        bool replacesFile;
+        DWORD separately;
+        const char* bytes;  // what the attachment holds, when the test can tell
+        bool sourceHeld;
     } paths[] = {
-        {"Text1.txt", [] { return PutText("text"); }, true},
-        {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }, false},
-        {"Files1.zip", [this] { return PutFiles({file_}); }, true},
+        {"Text1.txt", [] { return PutText("text"); }, 1, "text", false},
+        {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }, 1, nullptr, false},
+        {"resume.txt", [&] { return PutWideFiles({resume}); }, 1, "copied", false},
+        {"docs.zip", [this] { return PutFiles({docs_}); }, 1, nullptr, false},
+        {"Files1.zip", [this] { return PutFiles({file_}); }, 0, nullptr, false},
+        {"resume.txt", [&] { return PutWideFiles({resume}); }, 1, nullptr, true},
     };
+    const std::string hosts = "the host's own";
     for (const auto& path : paths) {
-        SCOPED_TRACE(path.name);
+        WriteDword("DLAttachFileSeparately", path.separately);
         const std::string taken = hostTemp_ + path.name;
-
-        ASSERT_TRUE(WriteBytes(taken, "the host's own"));
-        ASSERT_TRUE(path.put());
-        if (path.replacesFile) {
-            Run();
-            EXPECT_EQ(AttachedPaths(), Paths{taken});
-            EXPECT_NE(AttachedBytes(), "the host's own");
-            ExpectOnlyBoxes({});
-            ExpectHostTemp();
-        } else {
-            RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+        for (const bool folder : {false, true}) {
+            SCOPED_TRACE(std::string(path.name) + (folder ? " folder" : "") + (path.sourceHeld ? " held" : ""));
+            ASSERT_TRUE(folder ? CreateDirectoryA(taken.c_str(), nullptr) : WriteBytes(taken, hosts));
+            ASSERT_TRUE(path.put());
+            const dl::UniqueFile holder(
+                path.sourceHeld ? CreateFileW(resume.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                : INVALID_HANDLE_VALUE);
+            if (path.sourceHeld) {
+                RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
+            } else {
+                Run();
+                Paths attached = AttachedPaths();
+                ASSERT_EQ(attached.size(), 1u);
+                EXPECT_EQ(attached[0].erase(hostTemp_.size(), 9), taken) << "less a folder of eight characters";
+                const std::string bytes = AttachedBytes();
+                EXPECT_TRUE(path.bytes ? bytes == path.bytes : !bytes.empty()) << bytes;
+            }
             ExpectHostTemp({path.name});
+            std::string kept;
+            EXPECT_TRUE(folder ? List(taken).empty() : ReadBytes(taken, kept) && kept == hosts) << kept;
+            EXPECT_TRUE(folder ? RemoveDirectoryA(taken.c_str()) : DeleteFileA(taken.c_str()));
         }
-
-        DeleteFileA(taken.c_str());
-
-        ASSERT_TRUE(CreateDirectoryA(taken.c_str(), nullptr));
-        RunExpectingMessage(text::kAttachFailed, MB_ICONERROR);
-        ExpectHostTemp({path.name});
-        EXPECT_TRUE(List(taken).empty());
-        RemoveDirectoryA(taken.c_str());
     }
 }
 

@@ -48,8 +48,6 @@ protected:
 TEST_F(TextAttachTest, WithoutDialogTheFileHoldsTheTextUpToItsFirstNul)
 {
     WriteDword("DLConfirmText", 0);
-    // A file of the same name already waiting in the host's folder is replaced.
-    ASSERT_TRUE(WriteBytes(hostTemp_ + "Text1.txt", "an older and much longer file"));
     const struct {
         std::string block, written;
     } cases[] = {

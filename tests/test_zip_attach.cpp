@@ -137,14 +137,13 @@ TEST_P(ZipAttachTest, OneArchiveModePacksEverythingUnderTheNameFromTheDialog)
 
 TEST_P(ZipAttachTest, FolderWhoseArchiveCannotBeCreatedStopsWithTheFilesBeforeItAttached)
 {
-    // A folder already has the archive's name.
-    ASSERT_TRUE(CreateDirectoryA((hostTemp_ + "docs.zip").c_str(), nullptr));
+    // A host folder that takes no new file: the kernel's process table.
+    host::SetTempFolder("Z:\\proc\\");
     const auto attachments = Attach({work_ + "a.txt", docs_, work_ + "b.txt"}, [](Robot& r) { r.DismissMessageBox(); });
 
     ASSERT_EQ(attachments.size(), 1u);
     EXPECT_EQ(attachments[0].path, work_ + "a.txt");
     ExpectOneFailureMessage();
-    EXPECT_EQ(List(hostTemp_), std::vector<std::string>{"docs.zip"}) << "no packing was started";
 }
 
 TEST_P(ZipAttachTest, HandlerThatFailsAtOnceGivesOneFailureMessageAndReleasesTheFolder)

@@ -2,6 +2,7 @@
 
 #include "names/nearest_names.h"
 #include "names/path_names.h"
+#include "common/fresh_folder.h"
 #include "common/hresult.h"
 #include "zip/packing_progress.h"
 #include "zip/thread_wait.h"
@@ -10,6 +11,7 @@
 #include <shldisp.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -20,8 +22,6 @@ namespace {
 
 // The end-of-central-directory record of an archive with no entries and no comment.
 constexpr BYTE kEmptyZipImage[22] = {0x50, 0x4B, 0x05, 0x06};
-
-constexpr int kGuidTextCapacity = 40;
 
 // After the user's Cancel, how long the handler may still take with the copy and the archive
 // before they are removed from under it.
@@ -74,17 +74,12 @@ bool IsSelfOrParent(const Char* name)
     return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
 }
 
-// The user's folders are walked in UTF-16, which holds every name; the packing folder, whose
-// names are ours, in ANSI.
-HANDLE FindFirst(const std::string& folder, WIN32_FIND_DATAA& entry)
-{
-    return FindFirstFileA((folder + "\\*").c_str(), &entry);
-}
+// Folders are walked in UTF-16, which holds every name at any length: ANSI find data holds 260
+// bytes, fewer than a name of 130 double-byte characters takes.
 HANDLE FindFirst(const std::wstring& folder, WIN32_FIND_DATAW& entry)
 {
     return FindFirstFileW((folder + L"\\*").c_str(), &entry);
 }
-BOOL FindNext(HANDLE find, WIN32_FIND_DATAA& entry) { return FindNextFileA(find, &entry); }
 BOOL FindNext(HANDLE find, WIN32_FIND_DATAW& entry) { return FindNextFileW(find, &entry); }
 
 // Calls `visit` for each entry of the folder but "." and ".."; stops at the first failure.
@@ -171,10 +166,10 @@ HRESULT CopyFileReporting(const std::wstring& source, const std::wstring& target
     return HrFromBool(copied);
 }
 
-// Files are copied with their attributes and times, folders made anew with theirs; linked folders
-// are left out like in the lock walk. A folder with a reparse point (the copied folder itself may
-// be a link) is made plain: with it as template, the copy would get the reparse point too and
-// lead into the user's data.
+// Files are copied with their attributes and times; folders are made plain, without the source's
+// attributes (Explorer marks customised folders read-only, and a read-only folder refuses to be
+// removed) or reparse point (the copied folder itself may be a link, which would lead the copy
+// into the user's data). Linked folders are left out like in the lock walk.
 HRESULT CopyTree(const std::wstring& source, const std::wstring& target, PackingProgress* progress)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -183,10 +178,7 @@ HRESULT CopyTree(const std::wstring& source, const std::wstring& target, Packing
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return CopyFileReporting(source, target, FileSize(data.nFileSizeHigh, data.nFileSizeLow), progress);
     }
-    const BOOL made = (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                          ? CreateDirectoryW(target.c_str(), nullptr)
-                          : CreateDirectoryExW(source.c_str(), target.c_str(), nullptr);
-    RETURN_IF_FAILED(HrFromBool(made));
+    RETURN_IF_FAILED(HrFromBool(CreateDirectoryW(target.c_str(), nullptr)));
     std::vector<SourceEntry> entries;
     RETURN_IF_FAILED(ListSourceFolder(source, entries));
     for (const SourceEntry& entry : entries) {
@@ -195,38 +187,37 @@ HRESULT CopyTree(const std::wstring& source, const std::wstring& target, Packing
     return S_OK;
 }
 
-// Room for a path of the packing copy: at most MAX_PATH characters (checked before copying) of
-// at most two bytes each.
-constexpr size_t kCopyPathBytes = 2 * MAX_PATH;
+// Room for a path of the packing copy, at most MAX_PATH characters (checked before copying), with
+// room to spare for what the handler may have added.
+constexpr size_t kCopyPathChars = 2 * MAX_PATH;
 
-// Removes a tree of our own making (the shell's delete is several times slower). A linked folder
-// is removed as a link and never entered: what it points at is not ours. What cannot be removed
-// stays in the temporary folder, which the host cleans. `path` holds `length` bytes in a buffer
-// of kCopyPathBytes: nothing is allocated, so that the copy goes even on the way out of a failure
-// for want of memory.
-void DeleteTree(char* path, size_t length) noexcept
+// `path` holds `length` characters in a buffer of kCopyPathChars.
+void DeleteTreeIn(wchar_t* path, size_t length) noexcept
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // A read-only file (the copy keeps its source's attributes) or folder would refuse to go; a
+    // link's attributes are those of what it points at, which is not ours.
+    if (!link) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        // The copy keeps the source's attributes, and a read-only file refuses to go.
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path);
+        DeleteFileW(path);
         return;
     }
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && length + 3 <= kCopyPathBytes) {
-        std::memcpy(path + length, "\\*", 3);
-        WIN32_FIND_DATAA entry;
-        const UniqueFind find(FindFirstFileA(path, &entry));
-        for (BOOL found = static_cast<bool>(find); found; found = FindNextFileA(find.get(), &entry)) {
-            const size_t nameLength = std::strlen(entry.cFileName);
-            if (IsSelfOrParent(entry.cFileName) || length + 1 + nameLength >= kCopyPathBytes) continue;
-            std::memcpy(path + length + 1, entry.cFileName, nameLength + 1);
-            DeleteTree(path, length + 1 + nameLength);
+    if (!link && length + 3 <= kCopyPathChars) {
+        std::wmemcpy(path + length, L"\\*", 3);
+        WIN32_FIND_DATAW entry;
+        const UniqueFind find(FindFirstFileW(path, &entry));
+        for (BOOL found = static_cast<bool>(find); found; found = FindNextFileW(find.get(), &entry)) {
+            AnswerSentMessages();
+            const size_t nameLength = std::wcslen(entry.cFileName);
+            if (IsSelfOrParent(entry.cFileName) || length + 1 + nameLength >= kCopyPathChars) continue;
+            std::wmemcpy(path + length + 1, entry.cFileName, nameLength + 1);
+            DeleteTreeIn(path, length + 1 + nameLength);
         }
-        path[length] = '\0';
+        path[length] = L'\0';
     }
-    RemoveDirectoryA(path);
+    RemoveDirectoryW(path);
 }
 
 // A fresh folder named by a new GUID in the work folder, for the copy the shell packs.
@@ -236,26 +227,16 @@ public:
     PackingFolder() = default;
     ~PackingFolder()
     {
-        char path[kCopyPathBytes];
-        if (path_.empty() || path_.size() >= sizeof(path)) return;
-        std::memcpy(path, path_.c_str(), path_.size() + 1);
-        DeleteTree(path, path_.size());
+        wchar_t path[kCopyPathChars];
+        if (path_.empty() || MultiByteToWideChar(CP_ACP, 0, path_.c_str(), -1, path, kCopyPathChars) == 0) return;
+        DeleteTree(path);
     }
     PackingFolder(const PackingFolder&) = delete;
     PackingFolder& operator=(const PackingFolder&) = delete;
 
     HRESULT create(const std::string& workFolder)
     {
-        GUID id;
-        RETURN_IF_FAILED(CoCreateGuid(&id));
-        wchar_t text[kGuidTextCapacity];
-        if (StringFromGUID2(id, text, kGuidTextCapacity) == 0) return E_FAIL;
-        std::string name;
-        for (const wchar_t* c = text; *c; ++c) name += static_cast<char>(*c);  // digits, letters, braces
-        std::string folder = workFolder + name;
-        RETURN_IF_FAILED(HrFromBool(CreateDirectoryA(folder.c_str(), nullptr)));
-        path_ = std::move(folder);
-        return S_OK;
+        return CreateFreshFolder(workFolder, FolderName::kGuid, path_);
     }
     const std::string& path() const noexcept { return path_; }
 
@@ -265,16 +246,19 @@ private:
 
 // The names below a folder of the copy that a complete archive holds, '/'-separated, folders
 // ending in '/'.
-HRESULT ListPackedNames(const std::string& folder, const std::string& prefix, EntryNames& names)
+HRESULT ListPackedNames(const std::wstring& folder, const std::string& prefix, EntryNames& names)
 {
-    return ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) {
-        const std::string name = prefix + entry.cFileName;
+    return ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        // The copy's names are ours, every one held by the code page.
+        std::string name;
+        if (!ToExactAnsi(entry.cFileName, name)) return E_FAIL;
+        name = prefix + name;
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             names.push_back(name);
             return S_OK;
         }
         names.push_back(name + "/");
-        return ListPackedNames(folder + "\\" + entry.cFileName, name + "/", names);
+        return ListPackedNames(folder + L"\\" + entry.cFileName, name + "/", names);
     });
 }
 
@@ -283,12 +267,13 @@ HRESULT ListPackedNames(const std::string& folder, const std::string& prefix, En
 // of the copy (named `name` in it) in it counts as made.
 HRESULT CheckArchiveHoldsCopy(const char* archivePath, const std::string& copy, const std::string& name)
 {
-    const DWORD attributes = GetFileAttributesA(copy.c_str());
+    const std::wstring wideCopy = WideFromAnsi(copy);
+    const DWORD attributes = GetFileAttributesW(wideCopy.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
     EntryNames expected;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         expected.push_back(name + "/");
-        RETURN_IF_FAILED(ListPackedNames(copy, name + "/", expected));
+        RETURN_IF_FAILED(ListPackedNames(wideCopy, name + "/", expected));
     } else {
         expected.push_back(name);
     }
@@ -426,11 +411,24 @@ HRESULT WaitForCompleteArchive(NewThreads& threads, ArchiveWatch& archive, Packi
 
 HRESULT WriteEmptyZip(const char* archivePath)
 {
-    UniqueFile file(CreateFileA(archivePath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+    UniqueFile file(CreateFileA(archivePath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return E_FAIL;
     DWORD written = 0;
-    return HrFromBool(WriteFile(file.get(), kEmptyZipImage, sizeof(kEmptyZipImage), &written, nullptr));
+    const BOOL wrote = WriteFile(file.get(), kEmptyZipImage, sizeof(kEmptyZipImage), &written, nullptr);
+    file.reset();
+    // Created new just now, so ours to remove.
+    if (!wrote) DeleteFileA(archivePath);
+    return HrFromBool(wrote);
+}
+
+void DeleteTree(const wchar_t* path) noexcept
+{
+    wchar_t buffer[kCopyPathChars];
+    const size_t length = wcsnlen(path, kCopyPathChars);
+    if (length == kCopyPathChars) return;
+    std::wmemcpy(buffer, path, length + 1);
+    DeleteTreeIn(buffer, length);
 }
 
 HRESULT AddToZipArchive(const wchar_t* sourcePath, const char* entryName, const char* archivePath,

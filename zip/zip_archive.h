@@ -13,7 +13,8 @@ namespace dl {
 
 class PackingProgress;
 
-// Creates (or truncates) the file as an archive with no entries.
+// Creates the file new as an archive with no entries. Fails when something is at the path
+// already, which stays as it is.
 HRESULT WriteEmptyZip(const char* archivePath);
 
 // Adds one file or folder as one top-level entry named `entryName` (a name the code page holds);
@@ -44,6 +45,13 @@ HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks);
 // (which may be null) and stops with E_ABORT on its Cancel. A failure part-way leaves what was
 // copied so far.
 HRESULT CopySourceTree(const wchar_t* source, const char* target, PackingProgress* progress = nullptr);
+
+// Removes a tree of our own making, the packing copy (the shell's delete is several times slower),
+// whatever attributes its files and folders carry. A linked folder is removed as a link and never
+// entered: what it points at is not ours. What cannot be removed stays in the temporary folder,
+// which the host cleans, as does a tree whose paths pass twice MAX_PATH. Nothing is allocated, so
+// that the copy goes even on the way out of a failure for want of memory.
+void DeleteTree(const wchar_t* path) noexcept;
 
 // Has the shell's compressed-folder handler add the packing copy `copy` to the archive as the
 // top-level entry `entryName`, and returns once the archive holds all of it and nobody writes it

@@ -72,4 +72,16 @@ bool RemoveFolderLink(const std::string& link)
     return !unixLink.empty() && RunUnix("Z:\\bin\\rm " + Quoted(unixLink), [&] { return !Exists(link); });
 }
 
+bool MarkFoldersReadOnly(const std::vector<std::string>& folders)
+{
+    std::string command = "Z:\\bin\\chmod 555";
+    for (const std::string& folder : folders) command += " " + Quoted(UnixPath(folder));
+    return RunUnix(command, [&] {
+        for (const std::string& folder : folders) {
+            if (!(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_READONLY)) return false;
+        }
+        return true;
+    });
+}
+
 }  // namespace rig

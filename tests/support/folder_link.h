@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace rig {
 
@@ -12,5 +13,9 @@ bool MakeFolderLink(const std::string& link, const std::string& target);
 
 // Removes the link itself, never what it points at; true when it is gone.
 bool RemoveFolderLink(const std::string& link);
+
+// Marks the folders read-only: under Wine, by taking their Unix write permission. False when the
+// mark does not show.
+bool MarkFoldersReadOnly(const std::vector<std::string>& folders);
 
 }  // namespace rig
