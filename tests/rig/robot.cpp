@@ -176,6 +176,21 @@ std::string Robot::DismissMessageBox(DWORD timeoutMs)
     return text;
 }
 
+void Robot::DismissMessageBoxIfAny(DWORD timeoutMs)
+{
+    // A box holds the command up: either it appears or the command returns.
+    const HWND desktop = GetDesktopWindow();
+    const HWND box = WaitFor(
+        [&] {
+            HWND found = FindOurDialog(dl::text::kPluginName);
+            return found || WaitForSingleObject(commandDone_, 0) != WAIT_OBJECT_0 ? found : desktop;
+        },
+        timeoutMs, "a message box or the command's end");
+    if (box == desktop) return;
+    Click(box, IDOK);
+    WaitGone(box);
+}
+
 LRESULT Robot::Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;

@@ -44,6 +44,9 @@ public:
     void WaitGone(HWND window, DWORD timeoutMs = 10000);
     // Clicks OK of a message box after reading its text into the result.
     std::string DismissMessageBox(DWORD timeoutMs = 10000);
+    // Clicks OK of the message box the command shows; returns as soon as the command has
+    // returned without showing one.
+    void DismissMessageBoxIfAny(DWORD timeoutMs = 10000);
 
     std::string Text(HWND dialog, int id);
     std::wstring WideText(HWND dialog, int id);  // as the control holds it
