@@ -3,6 +3,7 @@
 #include "common/texts.h"
 #include "tests/rig/import_hook.h"
 #include "tests/support/robustness.h"
+#include "tests/support/source_tree.h"
 
 using namespace rig;
 namespace text = dl::text;
@@ -11,6 +12,19 @@ namespace {
 
 // A folder nobody may create files in, not even an administrator: the kernel's process table.
 constexpr char kUnwritableFolder[] = "Z:\\proc\\";
+
+// Bytes as they are, or for an archive its entries as "name: content".
+std::string Content(const std::string& bytes)
+{
+    if (bytes.rfind("PK", 0) != 0) return bytes;
+    const dropline::test::ZipReader archive = ReadArchive(bytes);
+    std::string entries;
+    for (const auto& entry : archive.entries()) {
+        std::string data, error;
+        entries += entry.name + ": " + (archive.Extract(entry, &data, &error) ? data : error);
+    }
+    return entries;
+}
 
 // Creates every folder of a path that ends with a backslash.
 bool CreateFolders(const std::string& path)
@@ -47,8 +61,9 @@ std::string FolderOfLength(const std::string& base, size_t length)
 }
 
 // Faults of the plug-in's own file calls that no folder set-up gives reliably.
-enum class Fault { kNone, kWriteFails, kShortWrite, kCloseFails, kDeleteFails };
+enum class Fault { kNone, kWriteFails, kShortWrite, kCloseFails };
 Fault g_fault = Fault::kNone;
+std::string g_undeletable;  // the name whose deletion fails
 
 using WriteFileFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 using CloseHandleFn = BOOL(WINAPI*)(HANDLE);
@@ -75,7 +90,11 @@ BOOL WINAPI FaultyCloseHandle(HANDLE handle)
 
 BOOL WINAPI FaultyDeleteFileA(LPCSTR path)
 {
-    if (g_fault != Fault::kDeleteFails) return g_deleteFile(path);
+    const std::string name(path);
+    if (g_undeletable.empty() || name.size() < g_undeletable.size() ||
+        name.compare(name.size() - g_undeletable.size(), g_undeletable.size(), g_undeletable) != 0) {
+        return g_deleteFile(path);
+    }
     SetLastError(ERROR_SHARING_VIOLATION);
     return FALSE;
 }
@@ -187,17 +206,19 @@ TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
         ExpectHostTemp();
     }
 
+    WriteDword("DLAttachFileSeparately", 0);
     const struct {
         const char* name;
         std::function<bool()> put;
     } paths[] = {{"Text1.txt", [] { return PutText("text"); }},
-                 {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }}};
+                 {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }},
+                 {"Files1.zip", [this] { return PutFiles({file_}); }}};
     for (const auto& path : paths) {
         SCOPED_TRACE(path.name);
         ASSERT_TRUE(path.put());
-        g_fault = Fault::kDeleteFails;
+        g_undeletable = path.name;
         Run();
-        g_fault = Fault::kNone;
+        g_undeletable.clear();
         EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + path.name});
         ExpectOnlyBoxes({});
         ExpectHostTemp({path.name});
@@ -212,10 +233,11 @@ TEST_F(HostRobustnessTest, SameNamesAlreadyInTheFolder)
         const char* name;
         std::function<bool()> put;
         bool replacesFile;
+        std::string attached;  // what the replacing file holds: the text, or an archive of a.txt
     } paths[] = {
-        {"Text1.txt", [] { return PutText("text"); }, true},
-        {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }, false},
-        {"Files1.zip", [this] { return PutFiles({file_}); }, true},
+        {"Text1.txt", [] { return PutText("text"); }, true, "text"},
+        {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }, false, ""},
+        {"Files1.zip", [this] { return PutFiles({file_}); }, true, "a.txt: A"},
     };
     for (const auto& path : paths) {
         SCOPED_TRACE(path.name);
@@ -226,7 +248,7 @@ TEST_F(HostRobustnessTest, SameNamesAlreadyInTheFolder)
         if (path.replacesFile) {
             Run();
             EXPECT_EQ(AttachedPaths(), Paths{taken});
-            EXPECT_NE(AttachedBytes(), "the host's own");
+            EXPECT_EQ(Content(AttachedBytes()), path.attached);
             ExpectOnlyBoxes({});
             ExpectHostTemp();
         } else {
