@@ -59,21 +59,6 @@ TEST(FileNameTest, NoOtherRule)
 
 class AttachCommandTest : public RobustnessTest {
 protected:
-    // Only formats that no path takes.
-    bool PutOtherFormatsOnly()
-    {
-        if (!OpenClipboard(main_)) return false;
-        EmptyClipboard();
-        const UINT custom = RegisterClipboardFormatA("Dropline test format");
-        bool ok = true;
-        for (const UINT format : {custom, static_cast<UINT>(CF_LOCALE)}) {
-            HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 16);
-            ok = ok && block && SetClipboardData(format, block);
-        }
-        CloseClipboard();
-        return ok;
-    }
-
     static DWORD Setting(const char* name)
     {
         DWORD value = 0xDEAD;
@@ -102,8 +87,11 @@ protected:
 
 TEST_F(AttachCommandTest, NothingAttachableGivesTheInformationMessage)
 {
-    const std::function<bool()> clipboards[] = {[] { return ClearClipboard(); },
-                                                 [this] { return PutOtherFormatsOnly(); }};
+    // Nothing, or only formats that no path takes.
+    const std::string zeros(16, '\0');
+    const std::function<bool()> clipboards[] = {
+        ClearClipboard,
+        [&] { return PutBlocks({{RegisterClipboardFormatA("Dropline test format"), zeros}, {CF_LOCALE, zeros}}); }};
     for (const auto& put : clipboards) {
         ASSERT_TRUE(put());
         RunExpectingMessage(dl::text::kNothingToAttach, MB_ICONINFORMATION);
