@@ -203,7 +203,7 @@ void TimeLargeContents(HWND compose)
         rig::Robot robot;
         QueryPerformanceCounter(&start);
         robot.Run(press, [&](rig::Robot& r) {
-            HWND dialog = r.WaitDialog(c.caption);
+            HWND dialog = r.WaitDialog(c.caption, 60000);
             shown = MillisecondsSince(start);
             LARGE_INTEGER painting;
             QueryPerformanceCounter(&painting);
@@ -217,6 +217,7 @@ void TimeLargeContents(HWND compose)
         });
         std::printf("%s: whole command %.0f ms; its dialog shown after %.0f ms, repainted in %.1f ms\n", c.what, whole,
                     shown, repaint);
+        for (const std::string& failure : robot.failures()) std::printf("  robot: %s\n", failure.c_str());
     }
 }
 
