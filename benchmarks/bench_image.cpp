@@ -4,16 +4,19 @@
 // writing a newly allocated buffer of the bitmap's size, shows what the command's one copy of
 // the pixels (the GDI+ bitmap made from the clipboard's bitmap) costs at the least here.
 // Then the same picture offered by its program with its own PNG beside the bitmap: the command
-// stages that file as it is, so it is set against writing the file alone.
+// stages that file as it is, so it is set against writing the file alone. Last, 50 MB of text
+// and a 10000 x 10000 picture: the whole command, and how soon their dialogs show and repaint.
 #include "attach/image_attach.h"
 #include "attach/staging_file.h"
 #include "standins/host/host.h"
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/clipboard_blocks.h"
+#include "tests/support/robustness.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -166,6 +169,58 @@ bool TimeCommand(HWND compose, std::vector<double>& toAttach, std::vector<double
     return true;
 }
 
+double MillisecondsSince(LARGE_INTEGER start)
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return Milliseconds(start, now);
+}
+
+void TimeLargeContents(HWND compose)
+{
+    std::string text(50u << 20, 'x');
+    for (size_t i = 99; i < text.size(); i += 100) text[i] = '\n';
+    const struct {
+        const char* what;
+        const char* setting;
+        const char* caption;
+        std::function<bool()> put;
+    } cases[] = {
+        {"50 MB of text", "DLConfirmText", rig::kTextCaption, [&] { return rig::PutText(text); }},
+        {"10000x10000 blank 1-bit picture", "DLConfirmImage", rig::kImageCaption,
+         [] { return rig::PutBitmap(CreateBitmap(10000, 10000, 1, 1, nullptr)); }},
+    };
+    const auto press = [compose] { host::DispatchKey(compose, host::kKeyV, host::kModifierCtrl | host::kModifierShift); };
+    for (const auto& c : cases) {
+        c.put();
+        rig::WriteDword(c.setting, 0);
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        press();
+        const double whole = MillisecondsSince(start);
+        rig::WriteDword(c.setting, 1);
+        double shown = -1, repaint = -1;
+        rig::Robot robot;
+        QueryPerformanceCounter(&start);
+        robot.Run(press, [&](rig::Robot& r) {
+            HWND dialog = r.WaitDialog(c.caption, 60000);
+            shown = MillisecondsSince(start);
+            LARGE_INTEGER painting;
+            QueryPerformanceCounter(&painting);
+            r.OnUiThread([dialog] {
+                InvalidateRect(dialog, nullptr, TRUE);
+                UpdateWindow(dialog);
+            });
+            repaint = MillisecondsSince(painting);
+            r.Click(dialog, IDCANCEL);
+            r.WaitGone(dialog);
+        });
+        std::printf("%s: whole command %.0f ms; its dialog shown after %.0f ms, repainted in %.1f ms\n", c.what, whole,
+                    shown, repaint);
+        for (const std::string& failure : robot.failures()) std::printf("  robot: %s\n", failure.c_str());
+    }
+}
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -226,6 +281,9 @@ int main()
     const double write = Median(writes), offeredCommand = Median(toAttach);
     std::printf("median: write file %.1f ms, command to attach %.1f ms (ratio %.1f), whole command %.1f ms\n",
                 write, offeredCommand, offeredCommand / write, Median(wholes));
+
+    std::printf("\n");
+    TimeLargeContents(compose);
     DestroyWindow(compose);
     host::UnloadPlugin();
     rig::DeleteTree(folder);

@@ -1,10 +1,11 @@
 // The attach command: which path the clipboard's formats choose, what the user is told when
-// nothing fits or a path fails, and the file-name test the confirmation dialogs share.
+// nothing fits or a path fails, and what the three confirmation dialogs share: the file-name
+// test, their endings, the hint of their check box and the second compose window turned away.
 #include "names/file_name.h"
 #include "common/texts.h"
-#include "tests/rig/plugin_fixture.h"
 #include "tests/support/allocation_faults.h"
-#include "tests/support/attach_checks.h"
+#include "tests/support/clipboard_blocks.h"
+#include "tests/support/robustness.h"
 
 #include <algorithm>
 
@@ -13,7 +14,7 @@ using dl::IsValidFileName;
 
 namespace {
 
-constexpr char kTextDialogCaption[] = "Orvel!ドロップラインプラグイン - 添付するテキストを確認してください";
+constexpr int kDoNotShow = 1029;
 
 TEST(FileNameTest, RefusesNullEmptyAndEachOfTheNineCharactersAnywhere)
 {
@@ -56,72 +57,57 @@ TEST(FileNameTest, NoOtherRule)
     }
 }
 
-class AttachCommandTest : public PluginTest {
+class AttachCommandTest : public RobustnessTest {
 protected:
-    // Only formats that no path takes.
-    bool PutOtherFormatsOnly()
+    static DWORD Setting(const char* name)
     {
-        if (!OpenClipboard(main_)) return false;
-        EmptyClipboard();
-        const UINT custom = RegisterClipboardFormatA("Dropline test format");
-        bool ok = true;
-        for (const UINT format : {custom, static_cast<UINT>(CF_LOCALE)}) {
-            HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 16);
-            ok = ok && block && SetClipboardData(format, block);
-        }
-        CloseClipboard();
-        return ok;
+        DWORD value = 0xDEAD;
+        ReadDword(name, value);
+        return value;
     }
 
-    // Runs the command, answers the one message box it must show, and checks that box.
-    void RunExpectingOnly(const char* text, UINT icon)
+    // The three confirmation dialogs: what opens each, and what OK attaches.
+    struct Dialog {
+        const char* caption;
+        const char* setting;
+        const char* busy;  // what a second compose window is told meanwhile
+        std::function<bool()> put;
+        std::string attached;
+    };
+    std::vector<Dialog> Dialogs()
     {
-        ClearRecordedBoxes();
-        PressCtrlShiftV([](Robot& r) { r.DismissMessageBox(); });
-        ExpectRobotClean();
-        ExpectOnlyBoxes({{compose_, text, icon}});
-        EXPECT_TRUE(host::Attachments().empty());
-    }
-
-    bool TextDialogOpened() const
-    {
-        const auto& seen = robot_.unexpected();
-        return std::any_of(seen.begin(), seen.end(),
-                           [](const std::string& window) { return window.rfind(kTextDialogCaption, 0) == 0; });
-    }
-
-    bool TextAttached() const
-    {
-        for (const host::Attachment& attachment : host::Attachments()) {
-            if (attachment.path == hostTemp_ + "Text1.txt") return true;
-        }
-        return false;
+        const std::string file = File("a.txt");
+        return {{kTextCaption, "DLConfirmText", dl::text::kBusyImageOrText, [] { return PutText("text"); },
+                 hostTemp_ + "Text1.txt"},
+                {kImageCaption, "DLConfirmImage", dl::text::kBusyImageOrText,
+                 [] { return PutBitmap(MakePatternBitmap(8, 8)); }, hostTemp_ + "Image1.png"},
+                {kFileCaption, "DLConfirmFile", dl::text::kBusyFiles, [file] { return PutFiles({file}); }, file}};
     }
 };
 
 TEST_F(AttachCommandTest, NothingAttachableGivesTheInformationMessage)
 {
-    const std::function<bool()> clipboards[] = {[] { return ClearClipboard(); },
-                                                 [this] { return PutOtherFormatsOnly(); }};
+    // Nothing, or only formats that no path takes.
+    const std::string zeros(16, '\0');
+    const std::function<bool()> clipboards[] = {
+        ClearClipboard,
+        [&] { return PutBlocks({{RegisterClipboardFormatA("Dropline test format"), zeros}, {CF_LOCALE, zeros}}); }};
     for (const auto& put : clipboards) {
         ASSERT_TRUE(put());
-        RunExpectingOnly(dl::text::kNothingToAttach, MB_ICONINFORMATION);
+        RunExpectingMessage(dl::text::kNothingToAttach, MB_ICONINFORMATION);
     }
 }
 
 TEST_F(AttachCommandTest, TextThatTheSystemMakesFromUnicodeTextCounts)
 {
-    WriteDword("DLConfirmText", 0);
     ASSERT_TRUE(PutUnicodeText(L"ユニコードのテキスト"));
-    PressCtrlShiftV();
-    ExpectRobotClean();
+    Run();
     ExpectOnlyAttachment(compose_, hostTemp_, "Text1.txt", "ユニコードのテキスト");
     ExpectOnlyBoxes({});
 }
 
 TEST_F(AttachCommandTest, ComposeMenuItemRunsTheSameCommand)
 {
-    WriteDword("DLConfirmText", 0);
     ASSERT_TRUE(PutText("from the menu"));
     const auto commands = host::Commands();
     const auto attach = std::find_if(commands.begin(), commands.end(),
@@ -132,33 +118,118 @@ TEST_F(AttachCommandTest, ComposeMenuItemRunsTheSameCommand)
     ExpectOnlyAttachment(compose_, hostTemp_, "Text1.txt", "from the menu");
 }
 
-TEST_F(AttachCommandTest, ImageAndFileListWinOverText)
+TEST_F(AttachCommandTest, APictureWinsOverFilesAndFilesOverText)
 {
-    // The text dialog would show if text were chosen; the other paths are told to attach quietly.
-    WriteDword("DLConfirmImage", 0);
-    WriteDword("DLConfirmFile", 0);
-    ASSERT_TRUE(WriteBytes(work_ + "list.txt", "a file"));
-    const std::function<bool()> clipboards[] = {
-        [] { return PutTextAndBitmap("text", MakePatternBitmap(8, 8)); },
-        [this] { return PutTextAndFiles("text", {work_ + "list.txt"}); },
+    const std::string file = File("list.txt", "a file"), image = hostTemp_ + "Image1.png";
+    const ClipboardBlock files = DropBlock(file + std::string(2, '\0')), text{CF_TEXT, std::string("text", 5)};
+    const struct {
+        const char* clipboard;
+        std::function<bool()> put;
+        std::string attached;
+    } cases[] = {
+        {"picture and files", [&] { return PutBlocks({files}, MakePatternBitmap(8, 8)); }, image},
+        {"picture and text", [&] { return PutBlocks({text}, MakePatternBitmap(8, 8)); }, image},
+        {"files and text", [&] { return PutBlocks({text, files}); }, file},
+        {"picture, files and text", [&] { return PutBlocks({text, files}, MakePatternBitmap(8, 8)); }, image},
     };
-    for (const auto& put : clipboards) {
-        host::ClearAttachments();
-        ASSERT_TRUE(put());
-        PressCtrlShiftV();
-        EXPECT_FALSE(TextDialogOpened());
-        EXPECT_FALSE(TextAttached());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.clipboard);
+        ASSERT_TRUE(c.put());
+        Run();
+        EXPECT_EQ(AttachedPaths(), Paths{c.attached});
+        ExpectOnlyBoxes({});
+        ExpectHostTemp();
     }
+}
+
+TEST_F(AttachCommandTest, EachDialogsCancelEscapeAndCloseBoxAttachAndStoreNothing)
+{
+    const std::function<void(Robot&, HWND)> endings[] = {
+        [](Robot& r, HWND d) { r.Click(d, IDCANCEL); },
+        [](Robot& r, HWND d) { r.PressEscape(d); },
+        [](Robot& r, HWND d) { r.Close(d); },
+    };
+    for (const Dialog& d : Dialogs()) {
+        SCOPED_TRACE(d.caption);
+        WriteDword(d.setting, 2);  // any nonzero value asks; only OK rewrites it
+        ASSERT_TRUE(d.put());
+        // Each run opens the dialog again: the busy flag went back down after the last one.
+        for (const auto& ending : endings) {
+            HWND dialog = nullptr;
+            Run([&](Robot& r) {
+                dialog = r.WaitDialog(d.caption);
+                r.Click(dialog, kDoNotShow);  // checked, but only OK stores it
+                r.DismissMessageBox();
+                ending(r, dialog);
+                r.WaitGone(dialog);
+            });
+            ExpectOnlyBoxes({{dialog, dl::text::kHowToShowAgain, MB_ICONINFORMATION}});
+            EXPECT_EQ(AttachedPaths(), Paths{});
+            ExpectHostTemp();
+            EXPECT_EQ(Setting(d.setting), 2u);
+        }
+    }
+}
+
+TEST_F(AttachCommandTest, EachDialogHintsOnEveryCheckAndOkWithTheBoxCheckedSkipsItNextTime)
+{
+    for (const Dialog& d : Dialogs()) {
+        SCOPED_TRACE(d.caption);
+        WriteDword(d.setting, 1);
+        ASSERT_TRUE(d.put());
+        HWND dialog = nullptr;
+        Run(InDialog(d.caption, [&](Robot& r, HWND shown) {
+            dialog = shown;
+            r.Click(shown, kDoNotShow);  // checked: hint
+            r.DismissMessageBox();
+            r.Click(shown, kDoNotShow);  // cleared: nothing
+            r.Click(shown, kDoNotShow);  // checked again: hint again
+            r.DismissMessageBox();
+        }));
+        const ExpectedBox hint{dialog, dl::text::kHowToShowAgain, MB_ICONINFORMATION};
+        ExpectOnlyBoxes({hint, hint});
+        EXPECT_EQ(AttachedPaths(), Paths{d.attached});
+        EXPECT_EQ(Setting(d.setting), 0u);
+        Run();  // without the dialog: the robot would report one
+        EXPECT_EQ(AttachedPaths(), Paths{d.attached});
+    }
+}
+
+TEST_F(AttachCommandTest, EachDialogTurnsASecondComposeWindowAwayUntilItIsGone)
+{
+    HWND second = host::CreateComposeWindow();
+    for (const Dialog& d : Dialogs()) {
+        SCOPED_TRACE(d.caption);
+        WriteDword(d.setting, 1);
+        ASSERT_TRUE(d.put());
+        bool stillOpen = false;
+        Run(InDialog(d.caption, [&](Robot& r, HWND dialog) {
+            // Ctrl+Shift+V in the second window, delivered by this dialog's own message loop.
+            r.PressKeyIn(second, host::kKeyV, host::kModifierCtrl | host::kModifierShift);
+            r.DismissMessageBox();
+            stillOpen = IsWindowVisible(dialog) != FALSE;
+        }));
+        EXPECT_TRUE(stillOpen);
+        ExpectOnlyBoxes({{second, d.busy, MB_ICONWARNING}});
+        EXPECT_EQ(AttachedPaths(), Paths{d.attached});  // from the first window only
+        ExpectHostTemp();                                 // the turned-away run's staged file too
+
+        host::ClearAttachments();
+        PressCtrlShiftV(InDialog(d.caption, nullptr), second);
+        ExpectRobotClean();
+        ASSERT_EQ(host::Attachments().size(), 1u);
+        EXPECT_EQ(host::Attachments()[0].window, second);
+    }
+    DestroyWindow(second);
 }
 
 TEST_F(AttachCommandTest, FailuresAndExceptionsEndInExactlyOneMessage)
 {
-    WriteDword("DLConfirmText", 0);
     ASSERT_TRUE(PutText("abc"));
 
     // The staging file cannot be created: the host's folder is gone.
     DeleteTree(hostTemp_);
-    RunExpectingOnly(dl::text::kAttachFailed, MB_ICONERROR);
+    RunExpectingMessage(dl::text::kAttachFailed, MB_ICONERROR);
 
     // Memory runs out after the dialog: the exception leaves nothing of the plug-in's behind.
     // Counted from here only: the runtime keeps per-thread state from its first exception on.
@@ -168,7 +239,7 @@ TEST_F(AttachCommandTest, FailuresAndExceptionsEndInExactlyOneMessage)
     ClearRecordedBoxes();
     StartCountingAllocations();
     PressCtrlShiftV([](Robot& r) {
-        HWND dialog = r.WaitDialog(kTextDialogCaption);
+        HWND dialog = r.WaitDialog(kTextCaption);
         FailNextAllocation();
         r.Click(dialog, IDOK);
         r.DismissMessageBox();

@@ -12,7 +12,7 @@ namespace text = dl::text;
 namespace {
 
 constexpr char kCaption[] = "Orvel!ドロップラインプラグイン - 添付するファイル・フォルダを確認してください";
-constexpr int kShowPaths = 1011, kName = 1012, kList = 1024, kNote = 1026, kNameLabel = 1027, kDoNotShow = 1029;
+constexpr int kShowPaths = 1011, kName = 1012, kList = 1024, kNote = 1026, kNameLabel = 1027;
 constexpr LONG kReportStyle = 0x50000001, kIconStyle = 0x50000800;
 constexpr LRESULT kSpacing80x80 = 0x500050;
 
@@ -177,51 +177,12 @@ TEST_F(FileAttachTest, DialogListsNamesWithIconsAndSwitchesToFullPathsAndBack)
     EXPECT_TRUE(RecordedBoxes().empty());
 }
 
-TEST_F(FileAttachTest, CancelEscapeAndCloseBoxAttachNothingAndStoreNothing)
-{
-    const std::string a = File("a.txt");
-    const std::function<void(Robot&, HWND)> endings[] = {
-        [](Robot& r, HWND d) { r.Click(d, IDCANCEL); },
-        [](Robot& r, HWND d) { r.PressEscape(d); },
-        [](Robot& r, HWND d) { r.Close(d); },
-    };
-    for (const auto& ending : endings) {
-        HWND dialog = nullptr;
-        const Paths attached = Attach({a}, [&](Robot& r) {
-            dialog = r.WaitDialog(kCaption);
-            r.Click(dialog, kDoNotShow);
-            EXPECT_EQ(r.DismissMessageBox(), text::kHowToShowAgain);
-            ending(r, dialog);
-            r.WaitGone(dialog);
-        });
-        EXPECT_TRUE(attached.empty());
-        EXPECT_EQ(ConfirmFileSetting(), 1u);
-        ExpectBoxes(dialog, text::kHowToShowAgain, MB_ICONINFORMATION);
-    }
-}
-
-TEST_F(FileAttachTest, AnyNonzeroModeAttachesSeparatelyAndTheCheckedBoxStoresZero)
+TEST_F(FileAttachTest, AnyNonzeroModeAttachesSeparately)
 {
     WriteDword("DLAttachFileSeparately", 2);
     const Paths files = {File("a.txt"), File("b.txt")};
-    HWND dialog = nullptr;
-    const Paths attached = AttachThroughDialog(files, [&](Robot& r, HWND d) {
-        dialog = d;
-        EXPECT_FALSE(r.IsVisible(d, kName));
-        EXPECT_FALSE(r.IsVisible(d, kNameLabel));
-        EXPECT_EQ(r.Text(d, kNote), text::kNoteFoldersZipped);
-        // The hint comes each time the box becomes checked, never when it is cleared.
-        r.Click(d, kDoNotShow);
-        r.DismissMessageBox();
-        r.Click(d, kDoNotShow);
-        r.Click(d, kDoNotShow);
-        r.DismissMessageBox();
-    });
-    EXPECT_EQ(attached, files);
-    EXPECT_EQ(ConfirmFileSetting(), 0u);
-    ExpectBoxes(dialog, text::kHowToShowAgain, MB_ICONINFORMATION, 2);
-
-    EXPECT_EQ(Attach(files), files) << "no dialog any more";
+    EXPECT_EQ(AttachThroughDialog(files, [](Robot& r, HWND d) { EXPECT_FALSE(r.IsVisible(d, kName)); }), files);
+    EXPECT_EQ(ConfirmFileSetting(), 1u);
 }
 
 TEST_F(FileAttachTest, OneArchiveModeOffersTheArchiveNameAndRefusesABadOne)
@@ -259,24 +220,6 @@ TEST_F(FileAttachTest, EntriesDeletedWhileTheDialogIsOpenAreLeftOut)
     EXPECT_TRUE(AttachThroughDialog({a}, [&](Robot&, HWND) { DeleteFileA(a.c_str()); }).empty());
     EXPECT_TRUE(RecordedBoxes().empty());
     EXPECT_TRUE(List(hostTemp_).empty());
-}
-
-TEST_F(FileAttachTest, SecondComposeWindowIsTurnedAwayWhileTheDialogIsOpen)
-{
-    const std::string a = File("a.txt");
-    HWND other = host::CreateComposeWindow();
-    const Paths attached = AttachThroughDialog(
-        {a},
-        [&](Robot& r, HWND) {
-            r.PressKeyIn(other, host::kKeyV, host::kModifierCtrl | host::kModifierShift);
-            EXPECT_EQ(r.DismissMessageBox(), text::kBusyFiles);
-        },
-        IDCANCEL);
-    EXPECT_TRUE(attached.empty());
-    ExpectBoxes(other, text::kBusyFiles, MB_ICONWARNING);
-
-    EXPECT_EQ(AttachThroughDialog({a}, [](Robot&, HWND) {}), Paths{a}) << "the flag is clear again";
-    DestroyWindow(other);
 }
 
 TEST_F(FileAttachTest, FailedPackingShowsOneFailureAndStopsThere)

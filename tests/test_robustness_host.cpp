@@ -5,6 +5,7 @@
 #include "tests/rig/import_hook.h"
 #include "tests/support/clipboard_blocks.h"
 #include "tests/support/robustness.h"
+#include "tests/support/source_tree.h"
 
 using namespace rig;
 namespace text = dl::text;
@@ -13,6 +14,19 @@ namespace {
 
 // A folder nobody may create files in, not even an administrator: the kernel's process table.
 constexpr char kUnwritableFolder[] = "Z:\\proc\\";
+
+// Bytes as they are, or for an archive its entries as "name: content".
+std::string Content(const std::string& bytes)
+{
+    if (bytes.rfind("PK", 0) != 0) return bytes;
+    const dropline::test::ZipReader archive = ReadArchive(bytes);
+    std::string entries;
+    for (const auto& entry : archive.entries()) {
+        std::string data, error;
+        entries += entry.name + ": " + (archive.Extract(entry, &data, &error) ? data : error);
+    }
+    return entries;
+}
 
 // Creates every folder of a path that ends with a backslash.
 bool CreateFolders(const std::string& path)
@@ -49,8 +63,9 @@ std::string FolderOfLength(const std::string& base, size_t length)
 }
 
 // Faults of the plug-in's own file calls that no folder set-up gives reliably.
-enum class Fault { kNone, kWriteFails, kShortWrite, kCloseFails, kDeleteFails };
+enum class Fault { kNone, kWriteFails, kShortWrite, kCloseFails };
 Fault g_fault = Fault::kNone;
+std::string g_undeletable;  // the name whose deletion fails
 
 using WriteFileFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 using CloseHandleFn = BOOL(WINAPI*)(HANDLE);
@@ -77,7 +92,11 @@ BOOL WINAPI FaultyCloseHandle(HANDLE handle)
 
 BOOL WINAPI FaultyDeleteFileA(LPCSTR path)
 {
-    if (g_fault != Fault::kDeleteFails) return g_deleteFile(path);
+    const std::string name(path);
+    if (g_undeletable.empty() || name.size() < g_undeletable.size() ||
+        name.compare(name.size() - g_undeletable.size(), g_undeletable.size(), g_undeletable) != 0) {
+        return g_deleteFile(path);
+    }
     SetLastError(ERROR_SHARING_VIOLATION);
     return FALSE;
 }
@@ -186,17 +205,19 @@ TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
         ExpectHostTemp();
     }
 
+    WriteDword("DLAttachFileSeparately", 0);
     const struct {
         const char* name;
         std::function<bool()> put;
     } paths[] = {{"Text1.txt", [] { return PutText("text"); }},
-                 {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }}};
+                 {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }},
+                 {"Files1.zip", [this] { return PutFiles({file_}); }}};
     for (const auto& path : paths) {
         SCOPED_TRACE(path.name);
         ASSERT_TRUE(path.put());
-        g_fault = Fault::kDeleteFails;
+        g_undeletable = path.name;
         Run();
-        g_fault = Fault::kNone;
+        g_undeletable.clear();
         EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + path.name});
         ExpectOnlyBoxes({});
         ExpectHostTemp({path.name});
@@ -214,14 +235,14 @@ TEST_F(HostRobustnessTest, TheHostsFilesUnderTheNameOfAnAttachmentStayAsTheyAre)
         const char* name;
         std::function<bool()> put;
         DWORD separately;
-        const char* bytes;  // what the attachment holds, when the test can tell
+        const char* bytes;  // what the attachment holds (see Content), when the test can tell
         bool sourceHeld;
     } paths[] = {
         {"Text1.txt", [] { return PutText("text"); }, 1, "text", false},
         {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }, 1, nullptr, false},
         {"resume.txt", [&] { return PutWideFiles({resume}); }, 1, "copied", false},
         {"docs.zip", [this] { return PutFiles({docs_}); }, 1, nullptr, false},
-        {"Files1.zip", [this] { return PutFiles({file_}); }, 0, nullptr, false},
+        {"Files1.zip", [this] { return PutFiles({file_}); }, 0, "a.txt: A", false},
         {"resume.txt", [&] { return PutWideFiles({resume}); }, 1, nullptr, true},
     };
     const std::string hosts = "the host's own";
@@ -243,7 +264,8 @@ TEST_F(HostRobustnessTest, TheHostsFilesUnderTheNameOfAnAttachmentStayAsTheyAre)
                 ASSERT_EQ(attached.size(), 1u);
                 EXPECT_EQ(attached[0].erase(hostTemp_.size(), 9), taken) << "less a folder of eight characters";
                 const std::string bytes = AttachedBytes();
-                EXPECT_TRUE(path.bytes ? bytes == path.bytes : !bytes.empty()) << bytes;
+                if (path.bytes) EXPECT_EQ(Content(bytes), path.bytes);
+                EXPECT_FALSE(bytes.empty());
             }
             ExpectHostTemp({path.name});
             std::string kept;

@@ -11,14 +11,17 @@ constexpr char kCaption[] = "ドロップラインの設定";
 constexpr int kImage = 1028, kText = 1029, kFile = 1030, kSeparately = 1025, kOneArchive = 1026;
 const char* const kNames[] = {"DLConfirmImage", "DLConfirmText", "DLConfirmFile", "DLAttachFileSeparately"};
 
-struct Shown {
-    bool image, text, file, separately, oneArchive;
-};
+// The names of the ticked boxes and the chosen mode, in the dialog's order.
+using Shown = std::string;
 
 Shown ReadDialog(Robot& r, HWND dialog)
 {
-    return {r.IsChecked(dialog, kImage), r.IsChecked(dialog, kText), r.IsChecked(dialog, kFile),
-            r.IsChecked(dialog, kSeparately), r.IsChecked(dialog, kOneArchive)};
+    Shown shown;
+    for (const auto& [id, name] : {std::pair<int, const char*>{kImage, "image "}, {kText, "text "}, {kFile, "file "},
+                                   {kSeparately, "separately"}, {kOneArchive, "one archive"}}) {
+        if (r.IsChecked(dialog, id)) shown += name;
+    }
+    return shown;
 }
 
 std::map<std::string, DWORD> Values()
@@ -47,14 +50,13 @@ protected:
 
 TEST_F(SettingsDialogTest, ShowsDefaultsAndOkRewritesAllFourUnchanged)
 {
-    Shown shown{};
+    Shown shown;
     EXPECT_EQ(OpenBySetup([&](Robot& r, HWND dialog) {
                   shown = ReadDialog(r, dialog);
                   r.Click(dialog, IDOK);
               }),
               1);
-    EXPECT_TRUE(shown.image && shown.text && shown.file && shown.separately);
-    EXPECT_FALSE(shown.oneArchive);
+    EXPECT_EQ(shown, "image text file separately");
     for (auto& [name, value] : Values()) EXPECT_EQ(value, 1u) << name;
 }
 
@@ -64,7 +66,7 @@ TEST_F(SettingsDialogTest, ShowsStoredValuesAndWritesChangesAtOk)
     WriteDword("DLConfirmText", 0);
     WriteDword("DLConfirmFile", 1);
     WriteDword("DLAttachFileSeparately", 1);
-    Shown shown{};
+    Shown shown;
     OpenBySetup([&](Robot& r, HWND dialog) {
         shown = ReadDialog(r, dialog);
         r.Click(dialog, kImage);        // off
@@ -72,9 +74,7 @@ TEST_F(SettingsDialogTest, ShowsStoredValuesAndWritesChangesAtOk)
         r.Click(dialog, kOneArchive);   // one archive
         r.Click(dialog, IDOK);
     });
-    EXPECT_TRUE(shown.image);
-    EXPECT_FALSE(shown.text);
-    EXPECT_TRUE(shown.file && shown.separately);
+    EXPECT_EQ(shown, "image file separately");
     const auto values = Values();
     EXPECT_EQ(values.at("DLConfirmImage"), 0u);
     EXPECT_EQ(values.at("DLConfirmText"), 1u);
@@ -85,13 +85,12 @@ TEST_F(SettingsDialogTest, ShowsStoredValuesAndWritesChangesAtOk)
 TEST_F(SettingsDialogTest, AnyNonzeroModeShowsSeparatelyAndOkStoresOne)
 {
     WriteDword("DLAttachFileSeparately", 2);
-    Shown shown{};
+    Shown shown;
     OpenBySetup([&](Robot& r, HWND dialog) {
         shown = ReadDialog(r, dialog);
         r.Click(dialog, IDOK);
     });
-    EXPECT_TRUE(shown.separately);
-    EXPECT_FALSE(shown.oneArchive);
+    EXPECT_EQ(shown, "image text file separately");
     EXPECT_EQ(Values().at("DLAttachFileSeparately"), 1u);
 }
 
@@ -128,13 +127,13 @@ TEST_F(SettingsDialogTest, ConfirmationTurnedOffInItsOwnDialogIsTurnedBackOnHere
     ExpectRobotClean();
     ASSERT_EQ(Values().at("DLConfirmText"), 0u);
 
-    Shown shown{};
+    Shown shown;
     OpenBySetup([&](Robot& r, HWND dialog) {
         shown = ReadDialog(r, dialog);
         r.Click(dialog, kText);
         r.Click(dialog, IDOK);
     });
-    EXPECT_FALSE(shown.text);
+    EXPECT_EQ(shown, "image file separately");
     EXPECT_EQ(Values().at("DLConfirmText"), 1u);
 
     // The next text attachment asks again.

@@ -9,7 +9,6 @@ namespace {
 
 constexpr char kDialogCaption[] = "Orvel!ドロップラインプラグイン - 添付するテキストを確認してください";
 constexpr int kName = 1012, kPreview = 1013, kDoNotShow = 1029, kNameLabel = -1;
-constexpr UINT kCtrlShift = 96;
 
 DWORD ConfirmText()
 {
@@ -172,87 +171,6 @@ TEST_F(TextAttachTest, NameFieldTakesAtMost259Characters)
     });
     EXPECT_EQ(kept, std::string(259, 'n'));
     EXPECT_TRUE(host::Attachments().empty());
-}
-
-TEST_F(TextAttachTest, CancelEscapeAndCloseBoxAttachAndWriteNothing)
-{
-    WriteDword("DLConfirmText", 2);
-    ASSERT_TRUE(PutText("abc"));
-    const std::function<void(Robot&, HWND)> endings[] = {
-        [](Robot& r, HWND d) { r.Click(d, IDCANCEL); },
-        [](Robot& r, HWND d) { r.PressEscape(d); },
-        [](Robot& r, HWND d) { r.Close(d); },
-    };
-    // Each run opens the dialog again: the busy flag went back down after the last one.
-    for (const auto& ending : endings) {
-        ClearRecordedBoxes();
-        HWND dialogWindow = nullptr;
-        WithDialog([&](Robot& r, HWND dialog) {
-            dialogWindow = dialog;
-            r.Click(dialog, kDoNotShow);
-            r.DismissMessageBox();
-            ending(r, dialog);
-        });
-        ExpectOnlyBoxes({{dialogWindow, dl::text::kHowToShowAgain, MB_ICONINFORMATION}});
-        EXPECT_TRUE(host::Attachments().empty());
-        EXPECT_TRUE(List(hostTemp_).empty());
-        EXPECT_EQ(ConfirmText(), 2u);
-    }
-}
-
-TEST_F(TextAttachTest, HintOnEachCheckAndOkWithTheBoxCheckedSkipsTheNextDialog)
-{
-    ASSERT_TRUE(PutText("first"));
-    HWND dialogWindow = nullptr;
-    WithDialog([&](Robot& r, HWND dialog) {
-        dialogWindow = dialog;
-        r.Click(dialog, kDoNotShow);  // checked: hint
-        r.DismissMessageBox();
-        r.Click(dialog, kDoNotShow);  // unchecked: nothing
-        r.Click(dialog, kDoNotShow);  // checked again: hint again
-        r.DismissMessageBox();
-        r.Click(dialog, IDOK);
-    });
-    const ExpectedBox hint{dialogWindow, dl::text::kHowToShowAgain, MB_ICONINFORMATION};
-    ExpectOnlyBoxes({hint, hint});
-    ExpectOnlyAttachment(compose_, hostTemp_, "Text1.txt", "first");
-    EXPECT_EQ(ConfirmText(), 0u);
-
-    host::ClearAttachments();
-    ASSERT_TRUE(PutText("second"));
-    PressCtrlShiftV();
-    ExpectRobotClean();
-    ExpectOnlyAttachment(compose_, hostTemp_, "Text1.txt", "second");
-}
-
-TEST_F(TextAttachTest, SecondComposeWindowIsTurnedAwayWhileTheDialogIsOpen)
-{
-    HWND second = host::CreateComposeWindow();
-    ASSERT_TRUE(PutText("abc"));
-    std::string warning, nameAfter;
-    bool stillOpen = false;
-    WithDialog([&](Robot& r, HWND dialog) {
-        r.SetText(dialog, kName, "mine.txt");
-        // Ctrl+Shift+V in the second window, delivered by this dialog's own message loop.
-        r.PressKeyIn(second, host::kKeyV, kCtrlShift);
-        warning = r.DismissMessageBox();
-        stillOpen = IsWindowVisible(dialog) != FALSE;
-        nameAfter = r.Text(dialog, kName);
-        r.Click(dialog, IDCANCEL);
-    });
-    EXPECT_EQ(warning, dl::text::kBusyImageOrText);
-    EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(nameAfter, "mine.txt");
-    ExpectOnlyBoxes({{second, dl::text::kBusyImageOrText, MB_ICONWARNING}});
-    EXPECT_TRUE(host::Attachments().empty());
-    EXPECT_EQ(ConfirmText(), 1u);
-
-    // Once the first dialog is gone, the second window gets its own.
-    ClearRecordedBoxes();
-    WithDialog([](Robot& r, HWND dialog) { r.Click(dialog, IDOK); }, second);
-    ExpectOnlyAttachment(second, hostTemp_, "Text1.txt", "abc");
-    ExpectOnlyBoxes({});
-    DestroyWindow(second);
 }
 
 }  // namespace

@@ -133,6 +133,32 @@ protected:
         return path;
     }
 
+    // A folder 表 in the user's folder whose deepest file's packing copy path is `characters`
+    // long, all in double-byte characters: twice as many bytes. Returns the archive's entries.
+    std::vector<std::string> JapaneseTree(std::size_t characters) const
+    {
+        std::string relative = "表";
+        std::vector<std::string> entries{"表/"};
+        CreateDirectoryA((work_ + relative).c_str(), nullptr);
+        // The copy's path so far: the folder, the GUID folder and a backslash, 表.
+        std::size_t length = hostTemp_.size() + 40;
+        const auto add = [&](std::size_t count) {
+            relative += '\\';
+            for (std::size_t i = 0; i < count; ++i) relative += "表";
+            length += 1 + count;
+        };
+        // Names of at most 80 characters: on the disk below Wine each takes 3 bytes of UTF-8.
+        while (characters - length > 81) {
+            add(60);
+            CreateDirectoryA((work_ + relative).c_str(), nullptr);
+            entries.push_back(rig::EntryName(relative) + "/");
+        }
+        add(characters - length - 1);
+        EXPECT_TRUE(rig::WriteBytes(work_ + relative, "deep")) << relative.size() << " bytes";
+        entries.push_back(rig::EntryName(relative));
+        return entries;
+    }
+
     // Names in the host's temporary folder other than the archive.
     std::vector<std::string> PackingFolders() const
     {
@@ -246,8 +272,9 @@ TEST_F(ZipArchiveTest, TooLongOrTooDeepPathsFailBeforeAnythingIsCopied)
     CreateDirectoryA(deeper.c_str(), nullptr);
     const std::string deepFolder = deeper + "\\" + std::string(249 - copyRoot - 7, 'd');
     ASSERT_TRUE(CreateDirectoryA(deepFolder.c_str(), nullptr));
+    JapaneseTree(259);
 
-    for (const std::string& source : {work_ + name, deep, deeper}) {
+    for (const std::string& source : {work_ + name, deep, deeper, work_ + "表"}) {
         SCOPED_TRACE(source);
         EXPECT_EQ(Add(source), kPathTooLong);
         EXPECT_TRUE(PackingFolders().empty());
@@ -374,7 +401,7 @@ TEST_P(ZipPackingTest, FolderBecomesOneEntryWithItsWholeTreeAndStaysUntouched)
 
     EXPECT_EQ(Add(root), S_OK);
     rig::ExpectTreeInArchive(Archive(), "docs", tree_);
-    EXPECT_TRUE(rig::Snapshot(work_) == before);
+    EXPECT_EQ(rig::Snapshot(work_), before);
     EXPECT_TRUE(GetFileAttributesA((root + "\\hidden.dat").c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_TRUE(TreeCanBeWritten(root));
     EXPECT_TRUE(PackingFolders().empty());
@@ -395,15 +422,18 @@ TEST_P(ZipPackingTest, SourcesAddedOneAfterAnotherAreTopLevelEntriesInCallOrder)
     rig::ExpectTreeInArchive(archive, "表", tree_);
 }
 
-TEST_P(ZipPackingTest, PathsOf258BytesArePacked)
+TEST_P(ZipPackingTest, PathsOf258CharactersArePackedHoweverManyBytes)
 {
     const std::string source258 = FileWithPathLength(work_, 258, "long source");
     const std::string name(258 - hostTemp_.size() - 39, 'n');
     ASSERT_TRUE(rig::WriteBytes(work_ + name, "long copy"));
+    std::vector<std::string> entries = {source258.substr(source258.rfind('\\') + 1), name};
+    for (const std::string& entry : JapaneseTree(258)) entries.push_back(entry);
 
     EXPECT_EQ(Add(source258), S_OK);
     EXPECT_EQ(Add(work_ + name), S_OK);
-    EXPECT_EQ(Archive().names(), (std::vector<std::string>{source258.substr(source258.rfind('\\') + 1), name}));
+    EXPECT_EQ(Add(work_ + "表"), S_OK);
+    EXPECT_EQ(Archive().names(), entries);
 }
 
 TEST_P(ZipPackingTest, HandlerFailuresReleaseTheLocksAndLeaveNoCopy)

@@ -111,7 +111,7 @@ TEST_P(ZipAttachTest, SeparateModeAttachesFilesWhereTheyLieAndTheFolderAsItsArch
 
     EXPECT_TRUE(RecordedBoxes().empty());
     EXPECT_TRUE(List(hostTemp_).empty()) << "neither the archive nor the packing copy is left behind";
-    EXPECT_TRUE(Snapshot(work_) == before);
+    EXPECT_EQ(Snapshot(work_), before);
     EXPECT_TRUE(TreeCanBeWritten());
 }
 

@@ -49,6 +49,8 @@ const Bound kBounds[] = {{4, 2}, {8, 4}, {4, 2}, {512 << 10, 256 << 10}};
 // Rounds of every kind before the first count, for the system's caches to fill: until a round
 // leaves the object counts as it found them, within these limits.
 constexpr int kMinWarmUpRounds = 2, kMaxWarmUpRounds = 8;
+// Runs of each kind alone, twice over.
+constexpr int kRunsAlone = 4;
 
 bool SameObjectCounts(const ResourceCounts& a, const ResourceCounts& b)
 {
@@ -165,6 +167,28 @@ void SoakTest::Soak(int commands)
         start = CountResources();
         if (++rounds >= kMinWarmUpRounds && SameObjectCounts(before, start)) break;
     }
+    // Each kind on its own as well: a leak of one object per command would hide within the
+    // bounds of the mixed runs below, but it lifts the lowest count of a run of its kind with
+    // every run, while the system's caches come and go above that floor.
+    for (int kind = 0; kind < kKindCount; ++kind) {
+        SCOPED_TRACE(kKinds[kind].name);
+        ResourceCounts floors[2];
+        for (int run = 0; run < 2 * kRunsAlone; ++run) {
+            RunKind(kind);
+            const ResourceCounts now = CountResources();
+            ResourceCounts& floor = floors[run / kRunsAlone];
+            for (const Counter c : kAllCounters) {
+                if (run % kRunsAlone == 0 || now[c] < floor[c]) floor.values[static_cast<int>(c)] = now[c];
+            }
+        }
+        for (const CounterProof& proof : CounterProofs()) {
+            if (proof.counter == Counter::kPrivateBytes) continue;
+            EXPECT_LE(floors[1][proof.counter] - floors[0][proof.counter], kRunsAlone / 2)
+                << proof.name << ": the lowest of " << kRunsAlone << " runs against the lowest of the " << kRunsAlone
+                << " before";
+        }
+    }
+    start = CountResources();
     ResourceCounts half = start;
     for (int command = 0; command < commands && !HasFatalFailure(); ++command) {
         RunKind(command % kKindCount);
