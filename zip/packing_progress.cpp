@@ -125,15 +125,16 @@ void PackingProgress::Show()
 
 void PackingProgress::Present()
 {
+    // The bar first: whoever reads the new phase's text then finds the bar that goes with it.
+    if (compressing_ != marquee_) {
+        ShowMarquee(DialogWindow(), compressing_);
+        marquee_ = compressing_;
+    }
     if (linesChanged_) {
         const char* phase = compressing_ ? text::kProgressCompressing : text::kProgressCopying;
         dialog_->SetLine(1, WideFromAnsi(phase).c_str(), FALSE, nullptr);
         dialog_->SetLine(2, name_.c_str(), TRUE, nullptr);
         linesChanged_ = false;
-    }
-    if (compressing_ != marquee_) {
-        ShowMarquee(DialogWindow(), compressing_);
-        marquee_ = compressing_;
     }
     if (!compressing_) dialog_->SetProgress64(copied_ + inFile_, total_);
 }
