@@ -146,22 +146,19 @@ int FindEncoderClsid(const wchar_t* mimeType, CLSID* clsid) noexcept
     return -1;
 }
 
-// Encoded in memory first: GDI+ would write its file over whatever is at the path.
+// The file is made new first: GDI+ writes its file over whatever is at the path, and so writes
+// over nothing but ours.
 HRESULT SaveImageAsPng(const char* path, GpImage* image) noexcept
 {
     CLSID png{};
     if (FindEncoderClsid(kPngMimeType, &png) < 0) return E_FAIL;
-    ComPtr<IStream> stream;
-    RETURN_IF_FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
-    RETURN_IF_FAILED(HrFromGdiplus(GdipSaveImageToStream(image, stream.get(), &png, nullptr)));
-    STATSTG facts{};
-    RETURN_IF_FAILED(stream->Stat(&facts, STATFLAG_NONAME));
-    if (facts.cbSize.QuadPart > MAXDWORD) return E_FAIL;
-    HGLOBAL memory = nullptr;
-    RETURN_IF_FAILED(GetHGlobalFromStream(stream.get(), &memory));
-    const GlobalLock encoded(memory);
-    if (!encoded.data()) return E_FAIL;
-    return WriteStagingFile(path, encoded.data(), static_cast<DWORD>(facts.cbSize.QuadPart));
+    UniqueFile made(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    if (!made) return E_FAIL;
+    made.reset();
+    const GdiplusPath widePath(path);
+    const HRESULT saved = HrFromGdiplus(GdipSaveImageToFile(image, widePath.get(), &png, nullptr));
+    if (FAILED(saved)) DeleteFileA(path);
+    return saved;
 }
 
 HRESULT AttachClipboardImage(HWND composeWindow)

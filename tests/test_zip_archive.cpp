@@ -304,7 +304,6 @@ TEST_F(ZipArchiveTest, RemovalTakesFoldersMarkedReadOnlyHiddenAndSystem)
     ASSERT_TRUE(rig::WriteBytes(folders[2] + "\\f.txt", "f"));
     EXPECT_TRUE(rig::MarkFoldersReadOnly(folders));
     for (const std::string& folder : folders) ASSERT_EQ(GetFileAttributesA(folder.c_str()) & kMarks, kMarks) << folder;
-
     g_removeDirectory = reinterpret_cast<decltype(g_removeDirectory)>(rig::ReplaceImport(
         GetModuleHandleA(nullptr), "kernel32.dll", "RemoveDirectoryW", reinterpret_cast<FARPROC>(RemoveDirectoryAsWindows)));
     ASSERT_TRUE(g_removeDirectory);
