@@ -12,10 +12,11 @@ constexpr int kMeasuredRuns = 4;
 
 }  // namespace
 
-Robot::Script InDialog(const char* caption, const std::function<void(Robot&, HWND)>& steps, int ending)
+Robot::Script InDialog(const char* caption, const std::function<void(Robot&, HWND)>& steps, int ending,
+                       DWORD timeoutMs)
 {
     return [=](Robot& r) {
-        HWND dialog = r.WaitDialog(caption);
+        HWND dialog = r.WaitDialog(caption, timeoutMs);
         if (steps) steps(r, dialog);
         r.Click(dialog, ending);
         r.WaitGone(dialog);

@@ -21,9 +21,10 @@ inline constexpr int kNameField = 1012;
 
 using Paths = std::vector<std::string>;
 
-// Waits for the dialog with this caption, runs `steps` on it, presses `ending` and waits until
-// it is gone.
-Robot::Script InDialog(const char* caption, const std::function<void(Robot&, HWND)>& steps, int ending = IDOK);
+// Waits for the dialog with this caption (up to `timeoutMs`), runs `steps` on it, presses `ending`
+// and waits until it is gone.
+Robot::Script InDialog(const char* caption, const std::function<void(Robot&, HWND)>& steps, int ending = IDOK,
+                       DWORD timeoutMs = 10000);
 // Types `name` into the dialog's name field and presses OK.
 Robot::Script NameInDialog(const char* caption, const std::string& name);
 // Answers the one message box the command shows.
