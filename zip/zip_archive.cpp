@@ -13,7 +13,6 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace dl {
@@ -74,25 +73,19 @@ bool IsSelfOrParent(const Char* name)
     return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
 }
 
-// Folders are walked in UTF-16, which holds every name at any length: ANSI find data holds 260
-// bytes, fewer than a name of 130 double-byte characters takes.
-HANDLE FindFirst(const std::wstring& folder, WIN32_FIND_DATAW& entry)
+// Calls `visit` for each entry of the folder but "." and ".."; stops at the first failure. Folders
+// are walked in UTF-16, which holds every name at any length: ANSI find data holds 260 bytes,
+// fewer than a name of 130 double-byte characters takes.
+template <typename Visit>
+HRESULT ForEachEntry(const std::wstring& folder, Visit visit)
 {
-    return FindFirstFileW((folder + L"\\*").c_str(), &entry);
-}
-BOOL FindNext(HANDLE find, WIN32_FIND_DATAW& entry) { return FindNextFileW(find, &entry); }
-
-// Calls `visit` for each entry of the folder but "." and ".."; stops at the first failure.
-template <typename String, typename Visit>
-HRESULT ForEachEntry(const String& folder, Visit visit)
-{
-    std::conditional_t<std::is_same_v<String, std::string>, WIN32_FIND_DATAA, WIN32_FIND_DATAW> entry{};
-    UniqueFind find(FindFirst(folder, entry));
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
     if (!find) return E_FAIL;
     do {
         AnswerSentMessages();
         if (!IsSelfOrParent(entry.cFileName)) RETURN_IF_FAILED(visit(entry));
-    } while (FindNext(find.get(), entry));
+    } while (FindNextFileW(find.get(), &entry));
     return S_OK;
 }
 

@@ -41,9 +41,9 @@ HRESULT LockSourceTree(const wchar_t* path, SourceLocks& locks);
 // folders below it as the lock walk does: the shell's own copy would follow a link back up the
 // tree again and again until the path limit, and the archive would hold the folder many times
 // over. Names inside become names the code page holds, none alike (see DistinctNames). Every file
-// path of the copy may be at most 258 characters long, every folder path of the copy 248; a longer one gives 0x8007007A before anything is copied. Reports to `progress`
-// (which may be null) and stops with E_ABORT on its Cancel. A failure part-way leaves what was
-// copied so far.
+// path of the copy may be at most 258 characters long, every folder path of the copy 248; a
+// longer one gives 0x8007007A before anything is copied. Reports to `progress` (which may be
+// null) and stops with E_ABORT on its Cancel. A failure part-way leaves what was copied so far.
 HRESULT CopySourceTree(const wchar_t* source, const char* target, PackingProgress* progress = nullptr);
 
 // Removes a tree of our own making, the packing copy (the shell's delete is several times slower),
