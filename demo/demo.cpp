@@ -278,8 +278,11 @@ int RunTour(const std::string& out)
     host::PumpMessages();
     Tour tour(out, main, compose, second);
     tour.Run();
-    Print(tour.report());
-    rig::WriteBytes(out + "report.txt", Utf8(tour.report()));
+    // A machine that cannot run 32-bit code plays the tour with the x86_64 build: say which ran.
+    const std::string report = "module: " + rig::PluginPath() + (sizeof(void*) == 4 ? " (i686)" : " (x86_64)") +
+                               "\n" + tour.report();
+    Print(report);
+    rig::WriteBytes(out + "report.txt", Utf8(report));
     DestroyWindow(second);
     DestroyWindow(compose);
     DestroyWindow(main);

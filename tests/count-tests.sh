@@ -1,7 +1,17 @@
 #!/usr/bin/env bash
 # Prints, per test program of a CTest run, its GoogleTest cases and how many of them passed, were
 # skipped and failed, from CTest's log of that run (BUILD/Testing/Temporary/LastTest.log).
+# With --not-run (the machine cannot run that set), it lists the programs CTest would have run, with
+# the CTest arguments given, each as not run: never as passed.
 set -eu
+if [ "${1:-}" = --not-run ]; then
+  build=${2:?usage: count-tests.sh --not-run BUILD_DIR [ctest args]}
+  shift 2
+  printf '%-40s %s\n' program result
+  ctest --test-dir "$build" -N "$@" | sed -n 's/^ *Test *#[0-9]*: *//p' |
+    while read -r name; do printf '%-40s %s\n' "$name" 'not run (machine)'; done
+  exit 0
+fi
 log=${1:?usage: count-tests.sh BUILD_DIR}/Testing/Temporary/LastTest.log
 [ -f "$log" ] || exit 0
 awk '
