@@ -41,12 +41,25 @@ std::wstring WideTextOf(HWND window)
 
 // Texts travel as UTF-16 and are converted here: USER32's own ANSI conversions are wrong for
 // Japanese in Wine's WoW64 mode, and the robot should read what the window shows.
-std::string TextOf(HWND window)
+std::string AnsiOf(const std::wstring& wide)
 {
-    const std::wstring wide = WideTextOf(window);
     char ansi[4 * 4096] = {};
     WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi, sizeof(ansi), nullptr, nullptr);
     return ansi;
+}
+
+std::string TextOf(HWND window)
+{
+    return AnsiOf(WideTextOf(window));
+}
+
+// A caption as stored, without a message: a window whose thread is slow to answer (the progress
+// dialog's own thread on a loaded machine) would otherwise read as untitled.
+std::string CaptionOf(HWND window)
+{
+    wchar_t buffer[1024] = {};
+    InternalGetWindowText(window, buffer, static_cast<int>(std::size(buffer)));
+    return AnsiOf(buffer);
 }
 
 template <typename Predicate>
@@ -97,7 +110,7 @@ std::vector<HWND> OurDialogs()
 HWND FindOurDialog(const std::string& caption)
 {
     for (HWND window : OurDialogs()) {
-        if (TextOf(window) == caption) return window;
+        if (CaptionOf(window) == caption) return window;
     }
     return nullptr;
 }
@@ -134,7 +147,7 @@ void Robot::SweepUntil(HANDLE commandDone)
     const DWORD start = GetTickCount();
     while (WaitForSingleObject(commandDone, kPollMs) == WAIT_TIMEOUT) {
         for (HWND window : OurDialogs()) {
-            const std::string caption = TextOf(window);
+            const std::string caption = CaptionOf(window);
             // The plug-in's progress dialog comes and goes by itself whenever packing takes long.
             if (caption == dl::text::kProgressTitle) continue;
             const std::string body = GetDlgItem(window, kMessageBoxTextId) ? Text(window, kMessageBoxTextId) : "";
