@@ -51,12 +51,20 @@ bool HoldsRefusedCharacter(const char* name) noexcept
     return false;
 }
 
+// Windows drops a trailing dot or blank from a name, so the file would not be the one named
+// ("a." becomes "a"); "." and ".." end in a dot too, and name folders.
+bool EndsInDotOrBlank(const char* name) noexcept
+{
+    const char last = name[std::strlen(name) - 1];
+    return last == '.' || last == ' ';
+}
+
 }  // namespace
 
 bool IsValidFileName(const char* name) noexcept
 {
     if (!name || !*name) return false;
-    return !HoldsRefusedCharacter(name) && !NamesDevice(name);
+    return !HoldsRefusedCharacter(name) && !NamesDevice(name) && !EndsInDotOrBlank(name);
 }
 
 }  // namespace dl

@@ -38,10 +38,12 @@ TEST(FileNameTest, DoubleByteCharactersAreWhole)
     for (const char* name : {"表\\.png", "ソ/ース.txt", "ポ|.txt", "表:"}) EXPECT_FALSE(IsValidFileName(name)) << name;
 }
 
-TEST(FileNameTest, RefusesNamesThatWindowsMapsToADevice)
+// Windows maps these to a device, drops a trailing dot or blank, or takes them as folders.
+TEST(FileNameTest, RefusesNamesThatWindowsWouldNotKeep)
 {
     for (const char* name : {"con", "CON", "Prn", "aux", "nul", "com1", "COM9", "lpt1", "LPT9", "Lpt1.log", "con.",
-                             "con...", "nul ", "con .txt", "aux. .txt", "com3.tar.gz"}) {
+                             "con...", "nul ", "con .txt", "aux. .txt", "com3.tar.gz", "ends with a dot.",
+                             "ends with a blank ", ".", ".."}) {
         EXPECT_FALSE(IsValidFileName(name)) << name;
     }
     for (const char* name : {"con1", "console.txt", "com0", "com10", "lpt", "xnul", " con", "nul_.txt", "icon.png"}) {
@@ -51,7 +53,7 @@ TEST(FileNameTest, RefusesNamesThatWindowsMapsToADevice)
 
 TEST(FileNameTest, NoOtherRule)
 {
-    for (const std::string& name : {std::string(" leading blank.txt"), std::string("ends with a dot."),
+    for (const std::string& name : {std::string(" leading blank.txt"), std::string(".profile"),
                                     std::string(259, 'x'), std::string("no extension"), std::string("a.b.c")}) {
         EXPECT_TRUE(IsValidFileName(name.c_str())) << name;
     }
