@@ -7,8 +7,9 @@
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/clipboard_blocks.h"
 #include "tests/support/png_facts.h"
+#include "tests/support/zip_reader.h"
 
-#include <algorithm>
+#include <utility>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -107,10 +108,11 @@ std::string PngOf(const Logo& logo, const std::string& folder)
     return SavedAsPng(bitmap.get(), folder);
 }
 
-// The PNG with the start of its image data zeroed: whole in form, but it does not decode.
+// The PNG with one byte inside its image data changed and the CRC left as it was, as a copy
+// damaged on its way has it.
 std::string Damaged(std::string png)
 {
-    std::fill_n(png.begin() + static_cast<std::ptrdiff_t>(png.find("IDAT") + 4), 8, '\0');
+    png[png.find("IDAT") + 6] ^= 0x10;
     return png;
 }
 
@@ -372,7 +374,7 @@ TEST_F(ImageAttachTest, PicturesArriveAsCopiedWithTransparencyAndTheProgramsOwnP
         {"transparent CF_DIBV5", [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}}); }, logo, "", 6, "64x64 [1KB]"},
         {"the same with its PNG", [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}, {pngFormat, offeredPng}}); },
          offered, offeredPng, 6, "48x40 [1KB]"},
-        {"the same with a PNG that does not decode",
+        {"the same with a damaged PNG",
          [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}, {pngFormat, Damaged(offeredPng)}}); }, logo, "", 6,
          "64x64 [1KB]"},
         {"32-bit CF_DIB, alpha 0 everywhere", [&] { return PutBlocks({{CF_DIB, DibV5(zeroAlpha)}}); }, opaque, "", 2,
@@ -457,32 +459,54 @@ TEST_F(ImageFileTest, SaveImageAsPngWritesAJapanesePathAndFailsWithoutAFolder)
     EXPECT_EQ(dl::SaveImageAsPng(path.c_str(), nullptr), E_FAIL);
 }
 
-TEST_F(ImageFileTest, SizeLabelTakesTheImagesPixelsAndTheFilesBytes)
+TEST_F(ImageFileTest, SizeLabelTakesThePngsPixelsAndTheFilesBytes)
 {
     dl::UniqueGpBitmap bitmap;
     ASSERT_EQ(GdipCreateBitmapFromScan0(1024, 768, 0, PixelFormat24bppRGB, nullptr, bitmap.put()), Gdiplus::Ok);
+    const std::string png = SavedAsPng(bitmap.get(), folder_);
+    ASSERT_LT(png.size(), 150000u);
     char label[dl::kImageSizeLabelSize] = "unchanged";
     const std::string path = folder_ + "staged.png";
     for (const auto& [bytes, expected] : {std::pair<size_t, const char*>{150000, "1024x768 [146KB]"},
-                                          {1310720, "1024x768 [1.3MB]"},
-                                          {0, "1024x768 [1KB]"}}) {
-        ASSERT_TRUE(WriteBytes(path, std::string(bytes, 'x')));
-        ASSERT_EQ(dl::FormatImageSizeLabel(path.c_str(), bitmap.get(), label), S_OK);
+                                          {1310720, "1024x768 [1.3MB]"}}) {
+        ASSERT_TRUE(WriteBytes(path, png + std::string(bytes - png.size(), '\0')));
+        ASSERT_EQ(dl::FormatImageSizeLabel(path.c_str(), label), S_OK);
         EXPECT_STREQ(label, expected);
     }
-    // A vanished staged file fails the label and is not created by asking.
+    // No label for a file that does not start as a PNG, nor for a vanished one, which is not
+    // created by asking.
+    ASSERT_TRUE(WriteBytes(path, std::string(150000, 'x')));
+    EXPECT_EQ(dl::FormatImageSizeLabel(path.c_str(), label), E_FAIL);
     const std::string gone = folder_ + "gone.png";
-    EXPECT_EQ(dl::FormatImageSizeLabel(gone.c_str(), bitmap.get(), label), E_FAIL);
+    EXPECT_EQ(dl::FormatImageSizeLabel(gone.c_str(), label), E_FAIL);
     EXPECT_FALSE(Exists(gone));
 }
 
 // The clipboard's blocks as the image path reads them, whole or hostile: never past their end.
-TEST(PictureBlocks, PngLengthEndsAtIendAndAWholeChunkOnly)
+std::string BigEndian(uint32_t value)
+{
+    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+            static_cast<char>(value)};
+}
+
+std::string Chunk(const std::string& type, const std::string& data)
+{
+    return BigEndian(static_cast<uint32_t>(data.size())) + type + data + BigEndian(dropline::test::Crc32(type + data));
+}
+
+TEST(PictureBlocks, PngLengthEndsAtIendOfAFileWholeInFormOnly)
 {
     const dl::GdiplusSession gdiplus;
     const std::string png = PngOf({8, 6, kRed, kGreen, kClear}, FreshFolder("picture-blocks"));
     ASSERT_GT(png.size(), 40u);
-    std::string hugeChunk = png.substr(0, 8) + "\xFF\xFF\xFF\xF0IHDR" + png.substr(16);
+    const std::string signature = png.substr(0, 8), afterHeader = png.substr(33);
+    // The header's byte `at` set to `value`, with its CRC made right.
+    const auto header = [&](size_t at, char value) {
+        std::string data = png.substr(16, 13);
+        data[at] = value;
+        return signature + Chunk("IHDR", data) + afterHeader;
+    };
+    std::string hugeChunk = signature + "\xFF\xFF\xFF\xF0IHDR" + png.substr(16);
     const std::pair<std::string, size_t> cases[] = {
         {png, png.size()},
         {png + std::string(100, '\0'), png.size()},  // slack after IEND is not the file's
@@ -491,6 +515,12 @@ TEST(PictureBlocks, PngLengthEndsAtIendAndAWholeChunkOnly)
         {hugeChunk, 0},
         {"GIF89a" + png.substr(6), 0},
         {"", 0},
+        {Damaged(png), 0},                                      // the CRC finds it
+        {signature + Chunk("tEXt", "a") + png.substr(8), 0},  // IHDR not first
+        {header(3, 0), 0},                                      // 0 pixels wide
+        {header(4, '\x80'), 0},                                 // 2^31 high
+        {header(8, 3), 0},                                      // 3 bits a sample
+        {png.substr(0, 33) + Chunk("IEND", ""), 0},            // no image data
     };
     for (const auto& [block, length] : cases) {
         EXPECT_EQ(dl::PngFileLength(reinterpret_cast<const BYTE*>(block.data()), block.size()), length) << block.size();
