@@ -5,7 +5,7 @@
 #include "attach/staging_file.h"
 #include "common/hresult.h"
 #include "common/texts.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
 
