@@ -8,7 +8,7 @@
 #include "common/hresult.h"
 #include "common/texts.h"
 #include "common/win.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
 #include "zip/packing_progress.h"

@@ -5,11 +5,10 @@
 #include "attach/staging_file.h"
 #include "common/hresult.h"
 #include "common/texts.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
 
-#include <shlwapi.h>
 #include <strsafe.h>
 
 #include <cstring>
@@ -35,30 +34,19 @@ constexpr char kPngClipboardFormat[] = "PNG";
 // The picture as taken from the clipboard, in our own memory, so that the clipboard is free again
 // before anything is written.
 struct ClipboardPicture {
-    UniqueGpBitmap image;    // for the dialog's size label, and encoded when there is no PNG
+    UniqueGpBitmap image;    // encoded when there is no PNG
     std::vector<BYTE> png;   // the copying program's own PNG file, staged as it is
 };
 
-// The copying program's own PNG, when all of it decodes: a damaged file is found here and not by
-// the mail's recipient.
+// The copying program's own PNG, when its form holds: a damaged file is found here and not by
+// the mail's recipient. Its pixels are decoded only where the dialog shows them.
 HRESULT CopyOfferedPng(ClipboardPicture& picture)
 {
     const GlobalLock block(GetClipboardData(RegisterClipboardFormatA(kPngClipboardFormat)));
     const auto* bytes = static_cast<const BYTE*>(block.data());
     const size_t length = PngFileLength(bytes, block.size());
     if (length == 0 || length > MAXDWORD) return E_FAIL;
-    std::vector<BYTE> png(bytes, bytes + length);
-
-    ComPtr<IStream> stream;
-    *stream.put() = SHCreateMemStream(png.data(), static_cast<UINT>(length));
-    if (!stream) return E_OUTOFMEMORY;
-    UniqueGpBitmap image;
-    RETURN_IF_FAILED(HrFromGdiplus(GdipCreateBitmapFromStream(stream.get(), image.put())));
-    PixelFormat format = PixelFormatUndefined;
-    GdipGetImagePixelFormat(image.get(), &format);
-    if (!LockedBits(image.get(), ImageLockModeRead, format).locked()) return E_FAIL;
-    picture.image = std::move(image);
-    picture.png = std::move(png);
+    picture.png.assign(bytes, bytes + length);
     return S_OK;
 }
 
@@ -171,7 +159,7 @@ HRESULT AttachClipboardImage(HWND composeWindow)
     StagingFile attached;
     RETURN_IF_FAILED(StageClipboardImage(composeWindow, picture, staged));
 
-    ImageAttachRequest request{staged.path().c_str(), picture.image.get(), {}};
+    ImageAttachRequest request{staged.path().c_str(), {}};
     RETURN_IF_FAILED(StringCchCopyA(request.fileName, kFileNameBufferSize, text::kDefaultImageName));
     RETURN_IF_FAILED(ConfirmImage(composeWindow, request));
 

@@ -13,7 +13,6 @@ namespace dl {
 // What the path shares with its dialog; lives on the path's stack for one command.
 struct ImageAttachRequest {
     const char* stagedPath;        // the PNG as written, under the host's temporary name
-    Gdiplus::GpImage* image;       // the picture decoded or taken from the clipboard; owned by the path
     char fileName[kFileNameBufferSize];  // offered to the user; the accepted name after OK
 };
 
@@ -27,9 +26,10 @@ HRESULT SaveImageAsPng(const char* path, Gdiplus::GpImage* image) noexcept;
 // Dialog 106; the initialisation parameter is the address of the ImageAttachRequest.
 INT_PTR CALLBACK ImageConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The size label of the image and of the staged file into `label` (kImageSizeLabelSize
-// characters). E_FAIL when the file cannot be opened, or the formatting error.
-HRESULT FormatImageSizeLabel(const char* stagedPath, Gdiplus::GpImage* image, char* label) noexcept;
+// The size label of the staged PNG into `label` (kImageSizeLabelSize characters): its pixel size
+// from its IHDR, so that nothing is decoded for it, and its bytes. E_FAIL when the file cannot be
+// opened or does not start as a PNG, or the formatting error.
+HRESULT FormatImageSizeLabel(const char* stagedPath, char* label) noexcept;
 
 // The staged PNG shrunk to its place in the frame (never enlarged, centred). It is loaded once,
 // when the dialog opens: decoding a large image takes seconds, too long to repeat at every paint.

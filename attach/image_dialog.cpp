@@ -1,8 +1,11 @@
 #include "attach/image_attach.h"
 
 #include "attach/image_preview.h"
+#include "attach/picture_blocks.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
+
+#include <optional>
 
 namespace dl {
 
@@ -41,7 +44,7 @@ void OnInitDialog(HWND dialog, ImageAttachRequest* request) noexcept
     BeginConfirmDialog(dialog, request->fileName);
     // When the label cannot be built, the template's text stays.
     char label[kImageSizeLabelSize];
-    if (SUCCEEDED(FormatImageSizeLabel(request->stagedPath, request->image, label))) {
+    if (SUCCEEDED(FormatImageSizeLabel(request->stagedPath, label))) {
         SetDlgItemTextA(dialog, IDC_IMAGE_SIZE, label);
     }
     g_preview = LoadImagePreview(request->stagedPath, GetDlgItem(dialog, IDC_IMAGE_FRAME));
@@ -49,17 +52,18 @@ void OnInitDialog(HWND dialog, ImageAttachRequest* request) noexcept
 
 }  // namespace
 
-HRESULT FormatImageSizeLabel(const char* stagedPath, GpImage* image, char* label) noexcept
+HRESULT FormatImageSizeLabel(const char* stagedPath, char* label) noexcept
 {
-    UINT width = 0;
-    UINT height = 0;
-    GdipGetImageHeight(image, &height);
-    GdipGetImageWidth(image, &width);
     // OPEN_EXISTING: only the size is wanted, and a vanished file is no reason to create one.
     const UniqueFile file(CreateFileA(stagedPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return E_FAIL;
-    return FormatImageSizeText(width, height, GetFileSize(file.get(), nullptr), label, kImageSizeLabelSize);
+    BYTE header[kPngHeaderSize];
+    DWORD read = 0;
+    if (!ReadFile(file.get(), header, sizeof(header), &read, nullptr)) return E_FAIL;
+    const std::optional<PixelSize> size = PngPixelSize(header, read);
+    if (!size) return E_FAIL;
+    return FormatImageSizeText(size->width, size->height, GetFileSize(file.get(), nullptr), label, kImageSizeLabelSize);
 }
 
 ImagePreview LoadImagePreview(const char* stagedPath, HWND frame) noexcept

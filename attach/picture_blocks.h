@@ -10,10 +10,23 @@
 
 namespace dl {
 
-// The length of the PNG file at the start of the block: the signature and the chunks up to and
-// including IEND, each whole inside the block. 0 when the block holds no complete PNG. Bytes
-// after IEND are the block's slack, not part of the file.
+// The length of the PNG file at the start of the block, checked by its form without decoding
+// it: the signature, IHDR first with sane values, every chunk whole inside the block with its
+// CRC-32 right, image data, and IEND. 0 when any of that fails. Bytes after IEND are the block's
+// slack (the system may give a block more bytes than the program put), not part of the file.
 size_t PngFileLength(const BYTE* block, size_t size) noexcept;
+
+// The signature and the IHDR chunk, which open every PNG file.
+constexpr size_t kPngHeaderSize = 33;
+
+struct PixelSize {
+    UINT width;
+    UINT height;
+};
+
+// The pixel size in the IHDR chunk at the start of a PNG file (signature, then IHDR whole, with
+// its CRC-32 right and sane values); the first kPngHeaderSize bytes are enough. Nothing otherwise.
+std::optional<PixelSize> PngPixelSize(const BYTE* file, size_t size) noexcept;
 
 // Where a 32-bit bitmap's pixels lie in its block: rows of width * 4 bytes, each pixel B, G, R, A
 // (the layout of GDI+'s 32bppARGB).

@@ -3,7 +3,7 @@
 #include "common/fresh_folder.h"
 #include "common/hresult.h"
 #include "common/win.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 
 #include <utility>
 

@@ -11,7 +11,7 @@
 //
 // ./dev bench runs it on both architectures, beside the stand-in DLL. It registers the stand-in for the shell's ZIP handler in the prefix, as the tests do.
 #include "common/win.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "standins/host/host.h"
 #include "tests/rig/files.h"
 #include "tests/rig/plugin_fixture.h"

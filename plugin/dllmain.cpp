@@ -1,5 +1,5 @@
 #include "common/module.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "settings/settings_store.h"
 
 #include <commctrl.h>

@@ -2,7 +2,7 @@
 // keystroke, the plug-in information and the set-up request.
 #include "attach/attach_command.h"
 #include "common/texts.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "settings/settings_dialog.h"
 
 #include <cstring>

@@ -7,12 +7,13 @@
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/clipboard_blocks.h"
 #include "tests/support/png_facts.h"
+#include "tests/support/zip_reader.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace rig;
@@ -107,10 +108,11 @@ std::string PngOf(const Logo& logo, const std::string& folder)
     return SavedAsPng(bitmap.get(), folder);
 }
 
-// The PNG with the start of its image data zeroed: whole in form, but it does not decode.
+// The PNG with one byte inside its image data changed and the CRC left as it was, as a copy
+// damaged on its way has it.
 std::string Damaged(std::string png)
 {
-    std::fill_n(png.begin() + static_cast<std::ptrdiff_t>(png.find("IDAT") + 4), 8, '\0');
+    png[png.find("IDAT") + 6] ^= 0x10;
     return png;
 }
 
@@ -372,7 +374,7 @@ TEST_F(ImageAttachTest, PicturesArriveAsCopiedWithTransparencyAndTheProgramsOwnP
         {"transparent CF_DIBV5", [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}}); }, logo, "", 6, "64x64 [1KB]"},
         {"the same with its PNG", [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}, {pngFormat, offeredPng}}); },
          offered, offeredPng, 6, "48x40 [1KB]"},
-        {"the same with a PNG that does not decode",
+        {"the same with a damaged PNG",
          [&] { return PutBlocks({{CF_DIBV5, DibV5(logo)}, {pngFormat, Damaged(offeredPng)}}); }, logo, "", 6,
          "64x64 [1KB]"},
         {"32-bit CF_DIB, alpha 0 everywhere", [&] { return PutBlocks({{CF_DIB, DibV5(zeroAlpha)}}); }, opaque, "", 2,
@@ -457,31 +459,42 @@ TEST_F(ImageFileTest, SaveImageAsPngWritesAJapanesePathAndFailsWithoutAFolder)
     EXPECT_EQ(dl::SaveImageAsPng(path.c_str(), nullptr), E_FAIL);
 }
 
-TEST_F(ImageFileTest, SizeLabelTakesTheImagesPixelsAndTheFilesBytes)
+TEST_F(ImageFileTest, SizeLabelTakesThePngsPixelsAndTheFilesBytes)
 {
     dl::UniqueGpBitmap bitmap;
     ASSERT_EQ(GdipCreateBitmapFromScan0(1024, 768, 0, PixelFormat24bppRGB, nullptr, bitmap.put()), Gdiplus::Ok);
+    const std::string png = SavedAsPng(bitmap.get(), folder_);
     char label[dl::kImageSizeLabelSize] = "unchanged";
     const std::string path = folder_ + "staged.png";
     for (const auto& [bytes, expected] : {std::pair<size_t, const char*>{150000, "1024x768 [146KB]"},
-                                          {1310720, "1024x768 [1.3MB]"},
-                                          {0, "1024x768 [1KB]"}}) {
-        ASSERT_TRUE(WriteBytes(path, std::string(bytes, 'x')));
-        ASSERT_EQ(dl::FormatImageSizeLabel(path.c_str(), bitmap.get(), label), S_OK);
+                                          {1310720, "1024x768 [1.3MB]"}}) {
+        ASSERT_TRUE(WriteBytes(path, png + std::string(bytes - png.size(), '\0')));
+        ASSERT_EQ(dl::FormatImageSizeLabel(path.c_str(), label), S_OK);
         EXPECT_STREQ(label, expected);
     }
-    // A vanished staged file fails the label and is not created by asking.
+    // No label for a file that is no PNG, nor for a vanished one, which is not created by asking.
+    ASSERT_TRUE(WriteBytes(path, std::string(150000, 'x')));
+    EXPECT_EQ(dl::FormatImageSizeLabel(path.c_str(), label), E_FAIL);
     const std::string gone = folder_ + "gone.png";
-    EXPECT_EQ(dl::FormatImageSizeLabel(gone.c_str(), bitmap.get(), label), E_FAIL);
+    EXPECT_EQ(dl::FormatImageSizeLabel(gone.c_str(), label), E_FAIL);
     EXPECT_FALSE(Exists(gone));
 }
 
+std::string BigEndian(uint32_t value) { return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)}; }
+
 // The clipboard's blocks as the image path reads them, whole or hostile: never past their end.
-TEST(PictureBlocks, PngLengthEndsAtIendAndAWholeChunkOnly)
+TEST(PictureBlocks, PngLengthEndsAtIendOfAFileWholeInFormOnly)
 {
     const dl::GdiplusSession gdiplus;
     const std::string png = PngOf({8, 6, kRed, kGreen, kClear}, FreshFolder("picture-blocks"));
     ASSERT_GT(png.size(), 40u);
+    const std::string iend = png.substr(png.size() - 12);
+    // The header's byte `at` set to `value`, with its CRC made right.
+    const auto header = [&](size_t at, char value) {
+        std::string chunk = png.substr(12, 17);  // type and data
+        chunk[4 + at] = value;
+        return png.substr(0, 12) + chunk + BigEndian(dropline::test::Crc32(chunk)) + png.substr(33);
+    };
     std::string hugeChunk = png.substr(0, 8) + "\xFF\xFF\xFF\xF0IHDR" + png.substr(16);
     const std::pair<std::string, size_t> cases[] = {
         {png, png.size()},
@@ -491,6 +504,13 @@ TEST(PictureBlocks, PngLengthEndsAtIendAndAWholeChunkOnly)
         {hugeChunk, 0},
         {"GIF89a" + png.substr(6), 0},
         {"", 0},
+        {Damaged(png), 0},                             // the CRC finds it
+        {png.substr(0, 8) + iend + png.substr(8), 0},  // IHDR not first
+        {header(12, 1), png.size()},                   // interlaced: sane, and the CRC remade right
+        {header(3, 0), 0},                             // 0 pixels wide
+        {header(4, '\x80'), 0},                        // 2^31 high
+        {header(8, 3), 0},                             // 3 bits a sample
+        {png.substr(0, 33) + iend, 0},                 // no image data
     };
     for (const auto& [block, length] : cases) {
         EXPECT_EQ(dl::PngFileLength(reinterpret_cast<const BYTE*>(block.data()), block.size()), length) << block.size();

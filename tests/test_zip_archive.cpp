@@ -6,7 +6,7 @@
 #include "names/path_names.h"
 #include "common/hresult.h"
 #include "common/win.h"
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 #include "standins/host/host.h"
 #include "tests/rig/files.h"
 #include "tests/rig/import_hook.h"

@@ -2,7 +2,7 @@
 // and its compose windows. Tests, the demo and the hand-driven host program all use it.
 #pragma once
 
-#include "plugin/host_api.h"
+#include "host/host_api.h"
 
 #include <windows.h>
 

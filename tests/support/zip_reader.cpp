@@ -5,6 +5,17 @@
 #include <algorithm>
 
 namespace dropline::test {
+
+// Bit by bit on purpose: independent of the table-driven CRCs of the code under test.
+uint32_t Crc32(const std::string& data) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (const char c : data) {
+    crc ^= static_cast<uint8_t>(c);
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
 namespace {
 
 constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
@@ -16,16 +27,6 @@ constexpr size_t kEndRecordSize = 22;
 constexpr size_t kMaxCommentSize = 0xFFFF;
 constexpr uint16_t kFlagEncrypted = 1 << 0;
 constexpr uint16_t kFlagDataDescriptor = 1 << 3;
-
-// Bit by bit on purpose: independent of the table-driven CRC of the code under test.
-uint32_t Crc32(const std::string& data) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (const char c : data) {
-    crc ^= static_cast<uint8_t>(c);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return ~crc;
-}
 
 // at() rather than []: a bounds slip in the checks below then throws in a test
 // instead of reading past the buffer unnoticed.

@@ -6,6 +6,9 @@
 
 namespace dropline::test {
 
+// The CRC-32 of ZIP and PNG.
+uint32_t Crc32(const std::string& data);
+
 struct ZipEntry {
   std::string name;  // raw bytes as stored; no code page conversion
   uint16_t flags = 0;
