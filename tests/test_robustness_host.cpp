@@ -101,6 +101,20 @@ BOOL WINAPI FaultyDeleteFileA(LPCSTR path)
     return FALSE;
 }
 
+// The first calls of one of the plug-in's imports fail, as while a scanner holds the new file.
+FARPROC g_real[6] = {};
+int g_scanned = -1;  // the import whose calls fail
+int g_scannerCalls = 0;
+
+template <int kImport, typename Result, Result kFailed, typename... Args>
+Result WINAPI Scanned(Args... args)
+{
+    if (g_scanned != kImport || g_scannerCalls == 0) return reinterpret_cast<Result(WINAPI*)(Args...)>(g_real[kImport])(args...);
+    --g_scannerCalls;
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return kFailed;
+}
+
 class HostRobustnessTest : public RobustnessTest {
 protected:
     void SetUp() override
@@ -221,6 +235,49 @@ TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
         EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + path.name});
         ExpectOnlyBoxes({});
         ExpectHostTemp({path.name});
+        EmptyHostTemp();
+    }
+}
+
+// Each step on a new file of the plug-in's own outlasts a scanner that holds the file for its first
+// two tries: the attachment is made, and nothing is left behind.
+TEST_F(HostRobustnessTest, StepsOnNewFilesOutlastAScanner)
+{
+    const struct {
+        const char* dll;
+        const char* function;
+        FARPROC hook;
+    } imports[] = {{"gdiplus.dll", "GdipSaveImageToFile", FARPROC(Scanned<0, int, 7, void*, void*, void*, void*>)},
+                   {"kernel32.dll", "MoveFileA", FARPROC(Scanned<1, BOOL, FALSE, LPCSTR, LPCSTR>)},
+                   {"kernel32.dll", "DeleteFileA", FARPROC(Scanned<2, BOOL, FALSE, LPCSTR>)},
+                   {"kernel32.dll", "RemoveDirectoryA", FARPROC(Scanned<3, BOOL, FALSE, LPCSTR>)},
+                   {"kernel32.dll", "DeleteFileW", FARPROC(Scanned<4, BOOL, FALSE, LPCWSTR>)},
+                   {"kernel32.dll", "RemoveDirectoryW", FARPROC(Scanned<5, BOOL, FALSE, LPCWSTR>)}};
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(g_real[i] = ReplaceImport(plugin_, imports[i].dll, imports[i].function, imports[i].hook));
+    const std::function<bool()> text = [] { return PutText("text"); }, folder = [this] { return PutFiles({docs_}); },
+                                image = [] { return PutBitmap(MakePatternBitmap(4, 4)); };
+    const struct {
+        int import;
+        std::function<bool()> put;
+        Paths left = {};  // the host's own file under the attachment's name
+        Robot::Script cancel = nullptr;
+    } steps[] = {
+        {0, image}, {1, image}, {2, text}, {2, folder}, {3, text, {"Text1.txt"}}, {4, folder}, {5, folder},
+        {2, image, {}, InDialog(kImageCaption, nullptr, IDCANCEL)},  // the staged picture after Cancel
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(imports[step.import].function);
+        for (const std::string& name : step.left) ASSERT_TRUE(WriteBytes(hostTemp_ + name, "the host's"));
+        ASSERT_TRUE(step.put());
+        SetConfirmations(step.cancel ? 1 : 0);
+        g_scanned = step.import;
+        g_scannerCalls = 2;
+        Run(step.cancel);
+        EXPECT_EQ(g_scannerCalls, 0);
+        g_scanned = -1;
+        EXPECT_EQ(AttachedPaths().size(), step.cancel ? 0u : 1u);
+        ExpectOnlyBoxes({});
+        ExpectHostTemp(step.left);
         EmptyHostTemp();
     }
 }
