@@ -99,9 +99,8 @@ TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMes
 
 ClipboardBlock LocaleBlock(LCID locale) { return {CF_LOCALE, Bytes(&locale, sizeof(locale))}; }
 
-// Text as the program put it, whatever keyboard was active (CF_LOCALE) and in whichever order it put
-// the formats: Unicode text in code page 932 if it holds it exactly, else whole in UTF-8 with a
-// byte-order mark; ANSI text alone as its bytes are.
+// Text as the program put it, in either order, whatever keyboard was active (CF_LOCALE): Unicode text
+// in code page 932 if it holds it exactly, else whole in UTF-8 with a byte-order mark; ANSI text alone as it is.
 TEST_F(ClipboardRobustnessTest, TextArrivesAsTheProgramPutIt)
 {
     WriteDword("DLConfirmText", 1);
