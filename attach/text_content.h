@@ -22,14 +22,14 @@ struct TextFile {
     std::wstring unicode;  // the text itself when the file holds it in UTF-8, else empty
 };
 
-// - Where the Unicode text is the ANSI text read in the keyboard's code page, the system made it
-//   from the ANSI text the program put: the ANSI bytes go as they are (an ANSI program's code
-//   page 932 text under an English keyboard has a misread Unicode text).
-// - Else the Unicode text, in code page 932 if that holds it exactly;
+// - ANSI text put first goes as its bytes are where the Unicode text is only its reading in the
+//   keyboard's code page, as the system makes it (an ANSI program's code page 932 text under an
+//   English keyboard: "ｱｶ" read as "±¶").
+// - Else the Unicode text, in code page 932 where that holds it exactly;
 // - else whole, as UTF-8 after a byte-order mark, which Windows' editors and mail readers
 //   recognise, where the ANSI text has "?" for what the code page lacks (😀, 𠮷).
-// The Unicode text a program put first is its own, even where the system's ANSI text reads back
-// to it ("café" in code page 1252), so the first rule is for ANSI text put first alone.
+// Unicode text put first is the program's own, even where the system's ANSI text reads back to it
+// ("café" in code page 1252 under an English keyboard).
 TextFile ChooseTextFile(ClipboardTexts texts);
 
 }  // namespace dl
