@@ -3,6 +3,7 @@
 #include "attach/attach_command.h"
 #include "attach/picture_blocks.h"
 #include "attach/staging_file.h"
+#include "common/file_retry.h"
 #include "common/hresult.h"
 #include "common/texts.h"
 #include "host/host_api.h"
@@ -135,7 +136,7 @@ int FindEncoderClsid(const wchar_t* mimeType, CLSID* clsid) noexcept
 }
 
 // The file is made new first: GDI+ writes its file over whatever is at the path, and so writes
-// over nothing but ours.
+// over nothing but ours. A scanner may hold the new file when GDI+ opens it again.
 HRESULT SaveImageAsPng(const char* path, GpImage* image) noexcept
 {
     CLSID png{};
@@ -144,8 +145,10 @@ HRESULT SaveImageAsPng(const char* path, GpImage* image) noexcept
     if (!made) return E_FAIL;
     made.reset();
     const GdiplusPath widePath(path);
-    const HRESULT saved = HrFromGdiplus(GdipSaveImageToFile(image, widePath.get(), &png, nullptr));
-    if (FAILED(saved)) DeleteFileA(path);
+    GpStatus status = Ok;
+    RetryWhileScanned([&] { return (status = GdipSaveImageToFile(image, widePath.get(), &png, nullptr)) == Ok; });
+    const HRESULT saved = HrFromGdiplus(status);
+    if (FAILED(saved)) DeleteOwnFile(path);
     return saved;
 }
 

@@ -1,5 +1,6 @@
 #include "attach/staging_file.h"
 
+#include "common/file_retry.h"
 #include "common/fresh_folder.h"
 #include "common/hresult.h"
 #include "common/win.h"
@@ -29,7 +30,7 @@ HRESULT WriteStagingFile(const std::string& path, const void* bytes, DWORD size)
     if (!file) return E_FAIL;
     const HRESULT result = WriteWholeFile(std::move(file), bytes, size);
     // Created new just now, so ours to remove.
-    if (FAILED(result)) DeleteFileA(path.c_str());
+    if (FAILED(result)) DeleteOwnFile(path.c_str());
     return result;
 }
 
@@ -38,9 +39,9 @@ StagingFile::~StagingFile()
     if (!path_.empty()) {
         // A copy of the user's file keeps its attributes, and a read-only file refuses to go.
         SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path_.c_str());
+        DeleteOwnFile(path_.c_str());
     }
-    if (!folder_.empty()) RemoveDirectoryA(folder_.c_str());
+    if (!folder_.empty()) RetryWhileScanned([this] { return RemoveDirectoryA(folder_.c_str()) != FALSE; });
 }
 
 HRESULT StagingFile::makeAt(const std::string& path, const Make& make)
@@ -64,8 +65,9 @@ HRESULT StagingFile::makeInHostFolder(const std::string& name, const Make& make)
 
 HRESULT StagingFile::moveInto(StagingFile& target, const std::string& name)
 {
-    RETURN_IF_FAILED(target.makeInHostFolder(
-        name, [this](const std::string& path) { return HrFromBool(MoveFileA(path_.c_str(), path.c_str())); }));
+    RETURN_IF_FAILED(target.makeInHostFolder(name, [this](const std::string& path) {
+        return HrFromBool(RetryWhileScanned([&] { return MoveFileA(path_.c_str(), path.c_str()) != FALSE; }));
+    }));
     path_.clear();
     return S_OK;
 }

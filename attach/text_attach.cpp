@@ -1,8 +1,8 @@
 #include "attach/attach_command.h"
 
 #include "attach/confirm_dialog.h"
-#include "names/nearest_names.h"
 #include "attach/staging_file.h"
+#include "attach/text_content.h"
 #include "attach/text_dialog.h"
 #include "common/hresult.h"
 #include "common/texts.h"
@@ -14,19 +14,11 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <utility>
 
 namespace dl {
 
 namespace {
-
-constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
-
-// The clipboard's text as the file gets it, and the text itself when the file holds it in UTF-8.
-struct ClipboardText {
-    bool read = false;
-    std::string bytes;
-    std::wstring unicode;
-};
 
 // The clipboard's ANSI text up to its first NUL: whatever follows the NUL in the block is slack
 // of another program, and a block without a NUL must not be read past its end. False when there
@@ -50,43 +42,32 @@ bool CopyUnicodeText(std::wstring& text)
     return true;
 }
 
-std::string Utf8WithByteOrderMark(const std::wstring& text)
+// The code page in which the system made one text format from the other: that of the keyboard
+// active at the copy.
+UINT LocaleCodePage()
 {
-    const int textLength = static_cast<int>(text.size());
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), textLength, nullptr, 0, nullptr, nullptr);
-    std::string bytes(kUtf8ByteOrderMark);
-    const size_t markLength = bytes.size();
-    bytes.resize(markLength + static_cast<size_t>(length));
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), textLength, &bytes[markLength], length, nullptr, nullptr);
-    return bytes;
+    const GlobalLock block(GetClipboardData(CF_LOCALE));
+    if (block.size() < sizeof(LCID)) return CP_ACP;
+    DWORD codePage = CP_ACP;
+    GetLocaleInfoA(*static_cast<const LCID*>(block.data()), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                   reinterpret_cast<char*>(&codePage), sizeof(codePage));
+    return codePage;
 }
 
-// The text as the copying program put it. The system makes each text format from the other in the
-// code page of the keyboard that was active at the copy, so under an English keyboard Japanese
-// Unicode text has "?" for ANSI text, and a program's own code page 932 bytes have a misread
-// Unicode text; the clipboard lists the formats a program put before the ones the system makes.
-// - ANSI text put first goes as its bytes are.
-// - Otherwise the Unicode text decides: what code page 932 (the ANSI code page) holds exactly goes
-//   in it; any other text goes whole as UTF-8 after a byte-order mark, which Windows' editors and
-//   mail readers recognise, where the ANSI text would have changed it ("?" for 𠮷, "u" for ü).
-// The clipboard is closed again before this returns.
-ClipboardText CopyClipboardText(HWND owner)
+// Both texts are read, and the clipboard closed again, before the choice.
+bool CopyClipboardText(HWND owner, TextFile& file)
 {
-    ClipboardText text;
+    ClipboardTexts texts;
     ClipboardSession clipboard(owner);
-    if (!clipboard.isOpen()) return text;
-    if (clipboard.firstOffered({CF_TEXT, CF_OEMTEXT, CF_UNICODETEXT}) == CF_TEXT) {
-        text.read = CopyAnsiText(text.bytes);
-        return text;
-    }
-    text.read = CopyUnicodeText(text.unicode);
+    if (!clipboard.isOpen()) return false;
+    texts.ansiFirst = clipboard.firstOffered({CF_TEXT, CF_OEMTEXT, CF_UNICODETEXT}) != CF_UNICODETEXT;
+    texts.localeCodePage = LocaleCodePage();
+    const bool hasAnsi = CopyAnsiText(texts.ansi);
+    texts.hasUnicode = CopyUnicodeText(texts.unicode);
     clipboard.close();
-    if (ToExactAnsi(text.unicode, text.bytes)) {
-        text.unicode.clear();
-    } else {
-        text.bytes = Utf8WithByteOrderMark(text.unicode);
-    }
-    return text;
+    if (!hasAnsi && !texts.hasUnicode) return false;
+    file = ChooseTextFile(std::move(texts));
+    return true;
 }
 
 // The host takes the file's content during the attach call, so the file goes right after. Should
@@ -106,8 +87,8 @@ HRESULT AttachStagingFile(HWND composeWindow, const std::string& name, const std
 
 HRESULT AttachClipboardText(HWND composeWindow)
 {
-    const ClipboardText text = CopyClipboardText(composeWindow);
-    if (!text.read) return E_FAIL;
+    TextFile text;
+    if (!CopyClipboardText(composeWindow, text)) return E_FAIL;
 
     TextAttachRequest request{text.bytes.c_str(), text.unicode.empty() ? nullptr : text.unicode.c_str(), {}};
     std::strcpy(request.fileName, text::kDefaultTextName);

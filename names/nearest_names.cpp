@@ -64,11 +64,11 @@ bool ToExactAnsi(const std::wstring& text, std::string& ansi)
 
 std::string BestFitAnsi(const std::wstring& text) { return ToAnsi(text, 0, nullptr); }
 
-std::wstring WideFromAnsi(const std::string& text)
+std::wstring WideFromAnsi(const std::string& text, UINT codePage)
 {
     std::wstring wide(text.size(), L'\0');
     if (text.empty()) return wide;
-    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
                                                         &wide[0], Length(wide))));
     return wide;
 }

@@ -2,6 +2,8 @@
 // target systems), in which the host and the shell's ZIP handler take them.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -14,7 +16,8 @@ bool ToExactAnsi(const std::wstring& text, std::string& ansi);
 // `text` as an ANSI control can show it: Windows' best fit, '?' where there is none.
 std::string BestFitAnsi(const std::wstring& text);
 
-std::wstring WideFromAnsi(const std::string& text);
+// `text` read in `codePage`.
+std::wstring WideFromAnsi(const std::string& text, UINT codePage = CP_ACP);
 
 // The name nearest to `name` that the ANSI code page holds: each character as it is or by
 // Windows' best fit (é gives e), '_' for a character that has none (simplified Chinese, Hangul,

@@ -99,13 +99,16 @@ TEST_F(ClipboardRobustnessTest, NothingOrOnlyForeignFormatsGiveTheInformationMes
 
 ClipboardBlock LocaleBlock(LCID locale) { return {CF_LOCALE, Bytes(&locale, sizeof(locale))}; }
 
-// Text as the program put it, whatever keyboard was active (CF_LOCALE): Unicode text in code page 932
-// if it holds it exactly, else whole in UTF-8 with a byte-order mark; ANSI text as its bytes are.
+// Text as the program put it, in either order, whatever keyboard was active (CF_LOCALE): Unicode text
+// in code page 932 if it holds it exactly, else whole in UTF-8 with a byte-order mark; ANSI text alone as it is.
 TEST_F(ClipboardRobustnessTest, TextArrivesAsTheProgramPutIt)
 {
     WriteDword("DLConfirmText", 1);
-    const std::wstring japanese = L"日本語のテキスト";
-    const ClipboardBlock unicode{CF_UNICODETEXT, Bytes(japanese.c_str(), 18)};
+    const std::wstring japanese = L"日本語のテキスト", emoji = L"日本語 😀 𠮷";
+    const ClipboardBlock unicode{CF_UNICODETEXT, Bytes(japanese.c_str(), 18)},
+        emojiUnicode{CF_UNICODETEXT, Bytes(emoji.c_str(), 20)}, ansi{CF_TEXT, std::string("日本語のテキスト", 17)},
+        emojiAnsi{CF_TEXT, std::string("日本語 ? ?", 11)};
+    const std::string emojiFile = "\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xF0\x9F\x98\x80 \xF0\xA0\xAE\xB7";
     const struct {
         std::wstring text;
         std::string file;
@@ -117,7 +120,13 @@ TEST_F(ClipboardRobustnessTest, TextArrivesAsTheProgramPutIt)
         {japanese, "日本語のテキスト", {unicode, LocaleBlock(0x0409)}},
         {japanese, "日本語のテキスト", {unicode, LocaleBlock(0x0804)}},
         {japanese, "日本語のテキスト", {unicode, LocaleBlock(0x0419)}},
-        {japanese, "日本語のテキスト", {{CF_TEXT, std::string("日本語のテキスト", 17)}, LocaleBlock(0x0409)}},
+        {japanese, "日本語のテキスト", {ansi, LocaleBlock(0x0409)}},
+        {L"ｱｶ", "ｱｶ", {{CF_TEXT, std::string("ｱｶ", 3)}, LocaleBlock(0x0409)}},  // read in code page 1252, "±¶"
+        {L"café", "\xEF\xBB\xBF" "caf\xC3\xA9", {{CF_UNICODETEXT, Bytes(L"café", 10)}, LocaleBlock(0x0409)}},
+        {japanese, "日本語のテキスト", {ansi, unicode}},
+        {japanese, "日本語のテキスト", {unicode, ansi}},
+        {emoji, emojiFile, {emojiAnsi, emojiUnicode}},
+        {emoji, emojiFile, {emojiUnicode, emojiAnsi}},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(c.blocks.empty() ? PutUnicodeText(c.text) : PutBlocks(c.blocks));

@@ -65,14 +65,11 @@ std::string FolderOfLength(const std::string& base, size_t length)
 // Faults of the plug-in's own file calls that no folder set-up gives reliably.
 enum class Fault { kNone, kWriteFails, kShortWrite, kCloseFails };
 Fault g_fault = Fault::kNone;
-std::string g_undeletable;  // the name whose deletion fails
 
 using WriteFileFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 using CloseHandleFn = BOOL(WINAPI*)(HANDLE);
-using DeleteFileFn = BOOL(WINAPI*)(LPCSTR);
 WriteFileFn g_writeFile = nullptr;
 CloseHandleFn g_closeHandle = nullptr;
-DeleteFileFn g_deleteFile = nullptr;
 
 BOOL WINAPI FaultyWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
@@ -90,15 +87,18 @@ BOOL WINAPI FaultyCloseHandle(HANDLE handle)
     return g_fault == Fault::kCloseFails ? FALSE : closed;
 }
 
-BOOL WINAPI FaultyDeleteFileA(LPCSTR path)
+// The first calls of one of the plug-in's imports fail, as while another program holds the file.
+FARPROC g_real[6] = {};
+int g_scanned = -1, g_scannerCalls = 0;  // the import whose calls fail, and how many more
+
+template <int kImport, typename Result, Result kFailed, typename... Args>
+Result WINAPI Scanned(Args... args)
 {
-    const std::string name(path);
-    if (g_undeletable.empty() || name.size() < g_undeletable.size() ||
-        name.compare(name.size() - g_undeletable.size(), g_undeletable.size(), g_undeletable) != 0) {
-        return g_deleteFile(path);
-    }
+    using Real = Result(WINAPI*)(Args...);
+    if (g_scanned != kImport || g_scannerCalls == 0) return reinterpret_cast<Real>(g_real[kImport])(args...);
+    --g_scannerCalls;
     SetLastError(ERROR_SHARING_VIOLATION);
-    return FALSE;
+    return kFailed;
 }
 
 class HostRobustnessTest : public RobustnessTest {
@@ -184,17 +184,15 @@ TEST_F(HostRobustnessTest, FolderDeepEnoughThatOnlyThePackingCopyPassesTheLimit)
 }
 
 // A staging file that cannot be written whole or closed fails with the message and is removed
-// again. One that cannot be deleted once the host took it stays in the host's folder, which the
-// host cleans; the mail has the attachment, so nothing is said.
-TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
+// again.
+TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenOrClosed)
 {
     const auto hook = [this](const char* function, FARPROC replacement) {
         return ReplaceImport(plugin_, "kernel32.dll", function, replacement);
     };
     g_writeFile = reinterpret_cast<WriteFileFn>(hook("WriteFile", reinterpret_cast<FARPROC>(FaultyWriteFile)));
     g_closeHandle = reinterpret_cast<CloseHandleFn>(hook("CloseHandle", reinterpret_cast<FARPROC>(FaultyCloseHandle)));
-    g_deleteFile = reinterpret_cast<DeleteFileFn>(hook("DeleteFileA", reinterpret_cast<FARPROC>(FaultyDeleteFileA)));
-    ASSERT_TRUE(g_writeFile && g_closeHandle && g_deleteFile);
+    ASSERT_TRUE(g_writeFile && g_closeHandle);
 
     for (const Fault fault : {Fault::kWriteFails, Fault::kShortWrite, Fault::kCloseFails}) {
         SCOPED_TRACE(static_cast<int>(fault));
@@ -204,23 +202,53 @@ TEST_F(HostRobustnessTest, StagingFileThatCannotBeWrittenClosedOrDeleted)
         g_fault = Fault::kNone;
         ExpectHostTemp();
     }
+}
 
-    WriteDword("DLAttachFileSeparately", 0);
+// Each step on a new file of the plug-in's own outlasts a scanner that holds the file for its first
+// two tries: the attachment is made, and nothing is left behind. A file that cannot be deleted once
+// the host took it stays in the host's folder, which the host cleans; the mail has the attachment,
+// so nothing is said.
+TEST_F(HostRobustnessTest, StepsOnNewFilesOutlastAScanner)
+{
     const struct {
-        const char* name;
+        const char* dll;
+        const char* function;
+        FARPROC hook;  // failing as the import does; GDI+ with Win32Error (7)
+    } imports[] = {{"gdiplus.dll", "GdipSaveImageToFile", FARPROC(Scanned<0, int, 7, void*, void*, void*, void*>)},
+                   {"kernel32.dll", "MoveFileA", FARPROC(Scanned<1, BOOL, FALSE, LPCSTR, LPCSTR>)},
+                   {"kernel32.dll", "DeleteFileA", FARPROC(Scanned<2, BOOL, FALSE, LPCSTR>)},
+                   {"kernel32.dll", "RemoveDirectoryA", FARPROC(Scanned<3, BOOL, FALSE, LPCSTR>)},
+                   {"kernel32.dll", "DeleteFileW", FARPROC(Scanned<4, BOOL, FALSE, LPCWSTR>)},
+                   {"kernel32.dll", "RemoveDirectoryW", FARPROC(Scanned<5, BOOL, FALSE, LPCWSTR>)}};
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(g_real[i] = ReplaceImport(plugin_, imports[i].dll, imports[i].function, imports[i].hook));
+    }
+    const std::function<bool()> text = [] { return PutText("text"); }, folder = [this] { return PutFiles({docs_}); },
+                                image = [] { return PutBitmap(MakePatternBitmap(4, 4)); };
+    const struct {
+        int import, calls;  // that fail: two as a scanner's, or every one
         std::function<bool()> put;
-    } paths[] = {{"Text1.txt", [] { return PutText("text"); }},
-                 {"Image1.png", [] { return PutBitmap(MakePatternBitmap(4, 4)); }},
-                 {"Files1.zip", [this] { return PutFiles({file_}); }}};
-    for (const auto& path : paths) {
-        SCOPED_TRACE(path.name);
-        ASSERT_TRUE(path.put());
-        g_undeletable = path.name;
-        Run();
-        g_undeletable.clear();
-        EXPECT_EQ(AttachedPaths(), Paths{hostTemp_ + path.name});
+        Paths left = {};
+        bool hostsFile = false;  // the host's own file under the attachment's name
+        Robot::Script cancel = nullptr;
+    } steps[] = {
+        {0, 2, image}, {1, 2, image}, {2, 2, text}, {2, 2, folder}, {3, 2, text, {"Text1.txt"}, true}, {4, 2, folder},
+        {5, 2, folder}, {2, 2, image, {}, false, InDialog(kImageCaption, nullptr, IDCANCEL)},  // the staged picture
+        {2, 1000, text, {"Text1.txt"}}, {2, 1000, image, {"Image1.png"}}, {2, 1000, folder, {"docs.zip"}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::string(imports[step.import].function) + " in row " + std::to_string(&step - steps));
+        if (step.hostsFile) ASSERT_TRUE(WriteBytes(hostTemp_ + "Text1.txt", "the host's"));
+        ASSERT_TRUE(step.put());
+        SetConfirmations(step.cancel ? 1 : 0);
+        g_scanned = step.import;
+        g_scannerCalls = step.calls;
+        Run(step.cancel);
+        if (step.calls == 2) EXPECT_EQ(g_scannerCalls, 0);
+        g_scanned = -1;
+        EXPECT_EQ(AttachedPaths().size(), step.cancel ? 0u : 1u);
         ExpectOnlyBoxes({});
-        ExpectHostTemp({path.name});
+        ExpectHostTemp(step.left);
         EmptyHostTemp();
     }
 }

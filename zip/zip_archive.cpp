@@ -2,6 +2,7 @@
 
 #include "names/nearest_names.h"
 #include "names/path_names.h"
+#include "common/file_retry.h"
 #include "common/fresh_folder.h"
 #include "common/hresult.h"
 #include "zip/packing_progress.h"
@@ -194,7 +195,7 @@ void DeleteTreeIn(wchar_t* path, size_t length) noexcept
     // link's attributes are those of what it points at, which is not ours.
     if (!link) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(path);
+        RetryWhileScanned([path] { return DeleteFileW(path) != FALSE; });
         return;
     }
     if (!link && length + 3 <= kCopyPathChars) {
@@ -210,7 +211,7 @@ void DeleteTreeIn(wchar_t* path, size_t length) noexcept
         }
         path[length] = L'\0';
     }
-    RemoveDirectoryW(path);
+    RetryWhileScanned([path] { return RemoveDirectoryW(path) != FALSE; });
 }
 
 // A fresh folder named by a new GUID in the work folder, for the copy the shell packs.
@@ -411,7 +412,7 @@ HRESULT WriteEmptyZip(const char* archivePath)
     const BOOL wrote = WriteFile(file.get(), kEmptyZipImage, sizeof(kEmptyZipImage), &written, nullptr);
     file.reset();
     // Created new just now, so ours to remove.
-    if (!wrote) DeleteFileA(archivePath);
+    if (!wrote) DeleteOwnFile(archivePath);
     return HrFromBool(wrote);
 }
 
