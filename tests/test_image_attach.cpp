@@ -395,7 +395,7 @@ TEST_F(ImageAttachTest, PicturesArriveAsCopiedWithTransparencyAndTheProgramsOwnP
         const auto attachments = host::Attachments();
         ASSERT_EQ(attachments.size(), 1u);
         const std::string& bytes = attachments[0].bytes;
-        if (!c.bytes.empty()) EXPECT_EQ(bytes, c.bytes) << "not the program's own PNG";
+        if (!c.bytes.empty()) { EXPECT_EQ(bytes, c.bytes) << "not the program's own PNG"; }
         ASSERT_GT(bytes.size(), 25u);
         EXPECT_EQ(bytes[25], c.colourType);
         const PngFacts png(bytes);

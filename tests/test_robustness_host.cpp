@@ -238,13 +238,13 @@ TEST_F(HostRobustnessTest, StepsOnNewFilesOutlastAScanner)
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(std::string(imports[step.import].function) + " in row " + std::to_string(&step - steps));
-        if (step.hostsFile) ASSERT_TRUE(WriteBytes(hostTemp_ + "Text1.txt", "the host's"));
+        if (step.hostsFile) { ASSERT_TRUE(WriteBytes(hostTemp_ + "Text1.txt", "the host's")); }
         ASSERT_TRUE(step.put());
         SetConfirmations(step.cancel ? 1 : 0);
         g_scanned = step.import;
         g_scannerCalls = step.calls;
         Run(step.cancel);
-        if (step.calls == 2) EXPECT_EQ(g_scannerCalls, 0);
+        if (step.calls == 2) { EXPECT_EQ(g_scannerCalls, 0); }
         g_scanned = -1;
         EXPECT_EQ(AttachedPaths().size(), step.cancel ? 0u : 1u);
         ExpectOnlyBoxes({});
@@ -292,7 +292,7 @@ TEST_F(HostRobustnessTest, TheHostsFilesUnderTheNameOfAnAttachmentStayAsTheyAre)
                 ASSERT_EQ(attached.size(), 1u);
                 EXPECT_EQ(attached[0].erase(hostTemp_.size(), 9), taken) << "less a folder of eight characters";
                 const std::string bytes = AttachedBytes();
-                if (path.bytes) EXPECT_EQ(Content(bytes), path.bytes);
+                if (path.bytes) { EXPECT_EQ(Content(bytes), path.bytes); }
                 EXPECT_FALSE(bytes.empty());
             }
             ExpectHostTemp({path.name});
