@@ -106,15 +106,16 @@ struct ArchiveLook {
     bool changed = false;  // since the last look, as far as it could be read
 };
 
-// The archive as the handler writes it. It is read only while nobody holds it open for writing or
-// moving (a file moved over it stays open for a moment), and held shut to writers only while its
-// directory is read; it is read again only once it has changed since, so that the handler is not
-// disturbed. One that cannot be read counts as unchanged: whatever holds it (the handler's
-// folder, an indexer, a scanner) may hold it for good.
+// The archive as the handler writes it. It is read only once it has changed since the request and
+// since it was last read, and only while nobody holds it open for writing or moving (a file moved
+// over it stays open for a moment); it is held shut to writers only while its directory is read.
+// A handler that moves a new archive over it must not find it open. One that cannot be read
+// counts as unchanged: whatever holds it (the handler's folder, an indexer, a scanner) may hold
+// it for good.
 class ArchiveWatch {
 public:
     ArchiveWatch(const char* archivePath, const EntryNames& expected)
-        : path_(archivePath), expected_(expected), looked_(StampOf(archivePath))
+        : path_(archivePath), expected_(expected), looked_(StampOf(archivePath)), read_(looked_)
     {
     }
 
@@ -125,15 +126,14 @@ public:
         looked_ = now;
         ArchiveLook look;
         look.vanished = !now.there;
-        if (look.vanished || (read_ && now == readStamp_)) return look;
+        if (look.vanished || now == read_) return look;
         EntryNames names;
         {
             const UniqueFile held(CreateFileA(path_, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!held || !(StampOf(path_) == now)) return look;
             look.changed = moved;
-            read_ = true;
-            readStamp_ = now;
+            read_ = now;
             if (FAILED(ReadArchiveEntryNames(path_, names))) return look;
         }
         look.complete = HoldsEveryName(names, expected_);
@@ -144,8 +144,7 @@ private:
     const char* path_;
     const EntryNames& expected_;
     FileStamp looked_;
-    bool read_ = false;
-    FileStamp readStamp_;
+    FileStamp read_;
 };
 
 // Signalled when a file appears, goes or is renamed in the archive's folder: a handler that
