@@ -18,7 +18,7 @@ namespace {
 constexpr ULONGLONG kHandlerGraceMs = 10000;
 // Once no thread started since the request runs, how long an archive may stay incomplete without
 // changing: the handler may work on a thread that was there before, and read the whole copy
-// before it writes. Real handlers read about 20 MB a second at worst.
+// before it writes anything, 1 ms for every 20 KB.
 constexpr ULONGLONG kQuietMs = 30000;
 constexpr ULONGLONG kBytesPerQuietMs = 20000;
 // The longest time between two looks; a handler that moves a file into the archive's folder
