@@ -178,7 +178,7 @@ int main(int argc, char** argv)
     std::vector<double> shown;
     std::vector<double> copy;
     std::vector<double> pack;
-    std::vector<double> lock;
+    std::vector<double> walk;
     std::vector<double> removal;
     for (int run = 0; run < runs; ++run) {
         // While no thread of the process is in the multithreaded apartment: the file path's
@@ -219,7 +219,7 @@ int main(int argc, char** argv)
 
         // The parts, each alone, in the order the whole runs them.
         dl::PackingSource walked;
-        lock.push_back(Seconds([&] { return dl::WalkSource(rig::Wide(source).c_str(), walked); }, result));
+        walk.push_back(Seconds([&] { return dl::WalkSource(rig::Wide(source).c_str(), walked); }, result));
         Check("WalkSource", result);
 
         const std::string target = base + "copy";
@@ -258,14 +258,14 @@ int main(int argc, char** argv)
     print("AddToZipArchive, whole:", whole);
     print("the same, progress dialog shown:", shown);
     std::printf("%-34s %+6.1f %%\n", "progress dialog's cost:", 100.0 * (Median(shown) / Median(whole) - 1.0));
-    print("one walk of the source (WalkSource):", lock);
+    print("one walk of the source (WalkSource):", walk);
     print("packing copy alone (CopySourceTree):", copy);
     print("stand-in packing alone:", pack);
     print("removal of the copy alone:", removal);
     const auto least = [](const std::vector<double>& times) { return *std::min_element(times.begin(), times.end()); };
     std::printf("%-34s %6.3f (medians), %6.3f (minima)\n", "whole / (walk+copy+packing+removal):",
-                Median(whole) / (Median(lock) + Median(copy) + Median(pack) + Median(removal)),
-                least(whole) / (least(lock) + least(copy) + least(pack) + least(removal)));
+                Median(whole) / (Median(walk) + Median(copy) + Median(pack) + Median(removal)),
+                least(whole) / (least(walk) + least(copy) + least(pack) + least(removal)));
     for (int i = 0; i < 2; ++i) {
         const std::string what =
             "file path, " + rig::Describe({ZipStandInThreading::kApartment, setUps[i]}) + ":";
