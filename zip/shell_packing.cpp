@@ -7,6 +7,7 @@
 
 #include <shldisp.h>
 
+#include <cstring>
 #include <string>
 
 namespace dl {
@@ -45,12 +46,21 @@ HRESULT CreateShell(ComPtr<IShellDispatch>& shell)
     return object->QueryInterface(IID_IShellDispatch, shell.putVoid());
 }
 
+// The handler opens an archive by its extension: without ".zip" (a name the user typed so) no
+// handler would, whichever the system has. ('.' is never a trail byte.)
+bool EndsInZip(const char* path)
+{
+    const size_t length = std::strlen(path);
+    return length >= 4 && lstrcmpiA(path + length - 4, ".zip") == 0;
+}
+
 HRESULT OpenArchiveFolder(IShellDispatch& shell, const char* archivePath, ComPtr<Folder>& archive)
 {
     Variant path;
     PutPath(path, archivePath);
     RETURN_IF_FAILED(shell.NameSpace(path.get(), archive.put()));
-    return archive ? S_OK : kNoZipFolder;
+    if (archive) return S_OK;
+    return EndsInZip(archivePath) ? kNoZipFolder : E_FAIL;
 }
 
 HRESULT RequestCopyInto(Folder& archive, const char* path)

@@ -19,10 +19,11 @@ constexpr HRESULT kNoZipFolder = HRESULT_FROM_WIN32(ERROR_NO_ASSOCIATION);
 
 // Has the handler add the packing copy `copy` (of `bytes`) to the archive, and returns once the
 // archive holds every one of `expected` and nobody writes it any more, whenever the handler did
-// the work and on whichever thread. kNoZipFolder when the shell gives no folder for the archive;
-// E_FAIL when the archive vanishes, or stays incomplete and unchanged for a time that grows with
-// `bytes`, with no thread started since the request left; E_ABORT on Cancel in `progress`, once
-// the handler is done or its grace is over. Raises a ComError when a path cannot be passed on.
+// the work and on whichever thread. kNoZipFolder when the shell gives no folder for an archive
+// whose name ends in .zip; E_FAIL when the archive vanishes, or stays incomplete and unchanged for
+// a time that grows with `bytes`, with no thread started since the request left; E_ABORT on
+// Cancel in `progress`, once the handler is done or its grace is over. Raises a ComError when a
+// path cannot be passed on.
 HRESULT PackWithShell(const std::string& copy, const EntryNames& expected, ULONGLONG bytes, const char* archivePath,
                       PackingProgress* progress = nullptr);
 
