@@ -2,8 +2,7 @@
 
 #include "common/module.h"
 #include "common/texts.h"
-
-#include <stdexcept>
+#include "zip/shell_packing.h"
 
 namespace dl {
 
@@ -23,14 +22,16 @@ HRESULT RunPathForClipboard(HWND composeWindow)
 
 void WINAPI AttachClipboard(HWND composeWindow, LPARAM)
 {
-    // Nothing may escape into the host: every failure ends in the one message.
+    // Nothing may escape into the host: every failure ends in a message, the shell's missing ZIP
+    // folder in one of its own, as the user can do something about it.
+    HRESULT result = E_FAIL;
     try {
-        const HRESULT result = RunPathForClipboard(composeWindow);
-        if (SUCCEEDED(result) || result == E_ABORT) return;
-        throw std::runtime_error("AttachFile() failed");
+        result = RunPathForClipboard(composeWindow);
     } catch (...) {
-        ShowMessage(composeWindow, text::kAttachFailed, MB_ICONERROR);
+        result = E_FAIL;
     }
+    if (SUCCEEDED(result) || result == E_ABORT) return;
+    ShowMessage(composeWindow, result == kNoZipFolder ? text::kNoZipFolder : text::kAttachFailed, MB_ICONERROR);
 }
 
 }  // namespace dl

@@ -23,6 +23,7 @@ inline constexpr char kAttachMenuItem[] = "クリップボードを添付(&C)  C
 // a test holds it to that.
 inline constexpr char kNothingToAttach[] = "添付可能なデータがクリップボードにコピーされていません。";
 inline constexpr char kAttachFailed[] = "添付に失敗しました。";
+inline constexpr char kNoZipFolder[] = "フォルダをZIP圧縮できませんでした。Windows の圧縮フォルダ機能が使えません。";
 inline constexpr char kBusyFiles[] = "同時に２つ以上のメール作成画面でこの処理を実行することはできません。";
 inline constexpr char kBusyImageOrText[] = "同時に２つ以上のメール作成画面上でこの処理を実行することはできません。";
 inline constexpr char kInvalidFileName[] = "ファイル名が正しくありません。";

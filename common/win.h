@@ -63,6 +63,11 @@ struct FindHandleTraits {
     static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(Type h) noexcept { FindClose(h); }
 };
+struct ChangeNotificationTraits {
+    using Type = HANDLE;
+    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) noexcept { FindCloseChangeNotification(h); }
+};
 struct RegKeyTraits {
     using Type = HKEY;
     static Type invalid() noexcept { return nullptr; }
@@ -87,6 +92,7 @@ struct ImageListTraits {
 using UniqueHandle = Unique<KernelHandleTraits>;   // threads, snapshots, events
 using UniqueFile = Unique<FileHandleTraits>;       // CreateFile results
 using UniqueFind = Unique<FindHandleTraits>;
+using UniqueChangeNotification = Unique<ChangeNotificationTraits>;
 using UniqueKey = Unique<RegKeyTraits>;
 using UniqueGdiObject = Unique<GdiObjectTraits>;
 using UniqueIcon = Unique<IconTraits>;

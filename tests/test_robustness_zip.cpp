@@ -330,24 +330,40 @@ TEST_F(ZipRobustnessTest, HundredEntriesInOneArchive)
     EXPECT_EQ(Snapshot(work_), before);
 }
 
-// Each way the handler can misbehave, an archive it left incomplete included, ends in the one
-// failure message with the user's files unchanged and unlocked, and neither the packing copy nor
-// the archive left behind.
+// Each way the handler can misbehave, an archive it left incomplete included, ends in its failure
+// message with the user's files unchanged and unlocked, and neither the packing copy nor the
+// archive left behind.
 TEST_F(ZipRobustnessTest, MisbehavingHandlerInEachWayAndBothModes)
 {
+    ASSERT_TRUE(ReplaceImport(plugin_, "kernel32.dll", "GetTickCount64", reinterpret_cast<FARPROC>(TestClock)));
     const std::string a = File("a.txt", "A");
     const std::string docs = Folder("docs");
     MakeSourceTree(docs);
     const auto before = Snapshot(work_);
-    // A handler that leaves the archive incomplete, or never packs, is given its bounded time.
-    for (const char* mode : {"nofolder", "copyfail", "partial", "never"}) {
+    // A handler that leaves the archive incomplete, or never packs, is given at least its bounded
+    // time and is reported within 45 s (of the plug-in's clock); one whose archive vanishes, at once.
+    const struct {
+        const char* mode;
+        const char* message;
+        ULONGLONG fromMs, withinMs;
+    } cases[] = {
+        {"nofolder", text::kNoZipFolder, 0, 30000}, {"copyfail", text::kAttachFailed, 0, 30000},
+        {"vanish", text::kAttachFailed, 0, 30000},  {"partial", text::kAttachFailed, 30000, 45000},
+        {"never", text::kAttachFailed, 30000, 45000},
+    };
+    for (const auto& c : cases) {
         for (const DWORD separately : {1u, 0u}) {
-            SCOPED_TRACE(std::string(mode) + (separately ? " separately" : " one archive"));
+            SCOPED_TRACE(std::string(c.mode) + (separately ? " separately" : " one archive"));
             WriteDword("DLAttachFileSeparately", separately);
-            SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", mode);
+            SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", c.mode);
             ASSERT_TRUE(PutFiles({a, docs}));
+            g_clockStepMs = 250;
+            const ULONGLONG start = g_clockMs;
             Run([](Robot& r) { r.DismissMessageBox(120000); });
-            ExpectOnlyBoxes({{compose_, text::kAttachFailed, MB_ICONERROR}});
+            g_clockStepMs = 0;
+            EXPECT_GE(g_clockMs - start, c.fromMs);
+            EXPECT_LT(g_clockMs - start, c.withinMs);
+            ExpectOnlyBoxes({{compose_, c.message, MB_ICONERROR}});
             EXPECT_EQ(AttachedPaths(), separately ? Paths{a} : Paths{}) << "files before the folder stay attached";
             ExpectHostTemp();
             EXPECT_EQ(Snapshot(work_), before);

@@ -184,6 +184,8 @@ TEST_F(ThreadWaitTest, HoweverManyNewThreadsAreWaitedForUntilTheLastHasEnded)
         dl::NewThreads threads(before, after);
         EXPECT_TRUE(threads.Running());
         EXPECT_EQ(g_openThreadCalls.size(), static_cast<std::size_t>(kThreads));
+        threads.Take(before, after, *after.rbegin());
+        EXPECT_EQ(g_openThreadCalls.size(), static_cast<std::size_t>(kThreads)) << "each is opened once, at any look";
         threads.Wait(10);
         EXPECT_TRUE(threads.Running()) << "held threads run on";
         SetEvent(release_.get());

@@ -3,11 +3,14 @@
 // host's UI thread in each apartment and the Shell class of either threading model.
 #include "common/texts.h"
 #include "common/win.h"
+#include "tests/rig/import_hook.h"
 #include "tests/rig/plugin_fixture.h"
 #include "tests/support/com_setup.h"
 #include "tests/support/source_tree.h"
 
 #include "registration.h"
+
+#include <atomic>
 
 using namespace rig;
 namespace text = dl::text;
@@ -16,6 +19,15 @@ namespace {
 
 constexpr char kCaption[] = "Orvel!ドロップラインプラグイン - 添付するファイル・フォルダを確認してください";
 constexpr int kName = 1012;
+
+// The plug-in's clock, `g_pace` times as fast as real time (0: it stands still), so that its bounds
+// are crossed, or not, without waiting for them.
+std::atomic<ULONGLONG> g_pace{1};
+ULONGLONG WINAPI PacedClock()
+{
+    static const ULONGLONG start = GetTickCount64();
+    return start + (GetTickCount64() - start) * g_pace;
+}
 
 // The host's thread joins its apartment before the plug-in loads and leaves it after it is gone.
 class ZipAttachTest : public PluginTest, public ::testing::WithParamInterface<ComSetUp> {
@@ -41,6 +53,7 @@ protected:
     void TearDown() override
     {
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", nullptr);
+        SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", nullptr);
         PluginTest::TearDown();
         UnregisterZipStandIn();
     }
@@ -58,12 +71,18 @@ protected:
         return attachments;
     }
 
-    void ExpectOneFailureMessage()
+    void PaceClock(ULONGLONG pace)
+    {
+        g_pace = pace;
+        ASSERT_TRUE(ReplaceImport(plugin_, "kernel32.dll", "GetTickCount64", reinterpret_cast<FARPROC>(PacedClock)));
+    }
+
+    void ExpectOneFailureMessage(const char* message = text::kAttachFailed)
     {
         const std::vector<RecordedBox> boxes = RecordedBoxes();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].owner, compose_);
-        EXPECT_EQ(boxes[0].text, text::kAttachFailed);
+        EXPECT_EQ(boxes[0].text, message);
         EXPECT_EQ(boxes[0].caption, text::kPluginName);
         EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
     }
@@ -146,23 +165,33 @@ TEST_P(ZipAttachTest, FolderWhoseArchiveCannotBeCreatedStopsWithTheFilesBeforeIt
     ExpectOneFailureMessage();
 }
 
+// With the plug-in's clock standing still: none of them may wait for a bound. An archive that
+// vanishes once the handler's thread has ended is a failure at once.
 TEST_P(ZipAttachTest, HandlerThatFailsAtOnceGivesOneFailureMessageAndReleasesTheFolder)
 {
-    for (const char* mode : {"nofolder", "copyfail"}) {
+    PaceClock(0);
+    const std::pair<const char*, const char*> cases[] = {
+        {"nofolder", text::kNoZipFolder}, {"copyfail", text::kAttachFailed}, {"vanish", text::kAttachFailed}};
+    for (const auto& [mode, message] : cases) {
         SCOPED_TRACE(mode);
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", mode);
         EXPECT_TRUE(Attach({docs_}, [](Robot& r) { r.DismissMessageBox(); }).empty());
-        ExpectOneFailureMessage();
+        ExpectOneFailureMessage(message);
         EXPECT_TRUE(TreeCanBeWritten());
+        EXPECT_TRUE(List(hostTemp_).empty());
     }
 }
 
 // Whenever the handler packs: before CopyHere returns, on the caller's thread, on a thread that
-// was there before, after calling back into the caller's apartment, beside idle threads of its own.
+// was there before (also after 15 s of silence, by the plug-in's clock), after calling back into
+// the caller's apartment, beside idle threads of its own, on a thread started after CopyHere
+// returned, with the archive held open by its folder until that is released.
 TEST_P(ZipAttachTest, HandlerOfEveryKindHasTheWholeArchiveAttached)
 {
     const rig::HandlerRelease release;
-    for (const char* mode : {"fast", "sync", "pooled", "callback", "twelve"}) {
+    PaceClock(10);
+    SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", "1500");
+    for (const char* mode : {"fast", "sync", "pooled", "callback", "twelve", "holdopen", "quiet", "handoff"}) {
         SCOPED_TRACE(mode);
         SetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", mode);
         const auto attachments = Attach({docs_});

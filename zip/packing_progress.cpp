@@ -96,6 +96,12 @@ void PackingProgress::Tick() { Update(); }
 
 bool PackingProgress::Cancelled() const { return dialog_ && dialog_->HasUserCancelled(); }
 
+DWORD PackingProgress::ThreadId()
+{
+    const HWND window = dialog_ ? DialogWindow() : nullptr;
+    return window ? GetWindowThreadProcessId(window, nullptr) : 0;
+}
+
 void PackingProgress::Update()
 {
     const ULONGLONG now = GetTickCount64();

@@ -30,6 +30,8 @@ public:
     // Called now and then while the handler works.
     void Tick();
     bool Cancelled() const;
+    // The thread of the dialog's window once it is up, else 0: ours, never the handler's.
+    DWORD ThreadId();
     // The dialog goes, with the COM apartment it was made in; a later packing may show one anew.
     void Close();
 

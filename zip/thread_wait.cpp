@@ -11,7 +11,7 @@ namespace {
 constexpr DWORD kWaitAccess = SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION;
 constexpr DWORD kAnswerEveryMs = 100;
 // A wait in a single-threaded apartment takes one handle fewer than the system's limit; one more
-// goes to the idle event. The others are looked at on the next turn.
+// goes to the idle event or the caller's. The others are looked at on the next turn.
 constexpr std::size_t kThreadsPerWait = MAXIMUM_WAIT_OBJECTS - 2;
 
 bool Ended(const UniqueHandle& thread) { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }
@@ -64,10 +64,15 @@ HRESULT SnapshotProcessThreads(ThreadIdSet& threads)
 NewThreads::NewThreads(const ThreadIdSet& before, const ThreadIdSet& after)
     : idle_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
 {
+    Take(before, after);
+}
+
+void NewThreads::Take(const ThreadIdSet& before, const ThreadIdSet& now, DWORD ignored)
+{
     const DWORD self = GetCurrentThreadId();
     const DWORD process = GetCurrentProcessId();
-    for (const DWORD id : after) {
-        if (id == self || before.count(id) != 0) continue;
+    for (const DWORD id : now) {
+        if (id == self || id == ignored || before.count(id) != 0 || !taken_.insert(id).second) continue;
         UniqueHandle thread(OpenThread(kWaitAccess, FALSE, id));
         if (!thread || GetProcessIdOfThread(thread.get()) != process || Ended(thread)) continue;
         threads_.push_back(std::move(thread));
@@ -80,9 +85,9 @@ bool NewThreads::Running()
     return !threads_.empty();
 }
 
-void NewThreads::Wait(DWORD ms)
+void NewThreads::Wait(DWORD ms, HANDLE also)
 {
-    std::vector<HANDLE> handles{idle_.get()};
+    std::vector<HANDLE> handles{also ? also : idle_.get()};
     for (std::size_t i = 0; i < threads_.size() && i < kThreadsPerWait; ++i) handles.push_back(threads_[i].get());
     const HRESULT waited = WaitDispatchingCalls(ms, static_cast<DWORD>(handles.size()), handles.data());
     // A wait the system refused (a thread without COM, no idle event) still takes its time, or

@@ -30,15 +30,19 @@ class NewThreads {
 public:
     NewThreads(const ThreadIdSet& before, const ThreadIdSet& after);
 
+    // Adds those of `now` not in `before` nor taken yet, on the same terms, but `ignored`.
+    void Take(const ThreadIdSet& before, const ThreadIdSet& now, DWORD ignored = 0);
     // Whether any of them still runs; the ended ones are let go.
     bool Running();
-    // Waits `ms`, or less once one of them ends. Meanwhile the calling thread takes the COM calls
-    // into its apartment and the messages sent to it, but no input: a handler that calls back
-    // into a single-threaded apartment would otherwise wait for us while we wait for it.
-    void Wait(DWORD ms);
+    // Waits `ms`, or less once one of them ends or `also` (which may be null) is signalled.
+    // Meanwhile the calling thread takes the COM calls into its apartment and the messages sent
+    // to it, but no input: a handler that calls back into a single-threaded apartment would
+    // otherwise wait for us while we wait for it.
+    void Wait(DWORD ms, HANDLE also = nullptr);
 
 private:
     std::vector<UniqueHandle> threads_;
+    ThreadIdSet taken_;
     // Never set: something to wait on when no thread is left.
     UniqueHandle idle_;
 };

@@ -34,9 +34,16 @@ enum class Mode {
   kHeld,      // the packing thread waits until the test releases it
   kNever,     // CopyHere accepts the job and nothing ever packs it
   kPartial,   // writes half of the entries and ends, as the shell's handler after its Cancel
+  kHoldOpen,  // the Folder holds the archive open for writing until released; the job writes in place
+  kVanish,    // the job writes the archive in place, then deletes it
+  kQuiet,     // a worker there before the request is silent (DELAY_MS, else 15 s), then moves it in
+  kHandoff,   // CopyHere's thread starts the working thread later and ends; it waits DELAY_MS first
 };
 
 constexpr DWORD kDefaultSlowDelayMs = 1500;
+constexpr DWORD kDefaultQuietDelayMs = 15000;
+// How long the handoff mode's first thread runs before it hands the job on.
+constexpr DWORD kHandoffAfterMs = 200;
 constexpr int kTwelveModeIdleThreads = 11;
 // A test that never releases its held threads must not keep them for good.
 constexpr DWORD kLongestHoldMs = 120000;
@@ -46,7 +53,8 @@ Mode CurrentMode() {
       {"nofolder", Mode::kNoFolder}, {"copyfail", Mode::kCopyFail}, {"sync", Mode::kSync},
       {"fast", Mode::kFast},         {"pooled", Mode::kPooled},     {"callback", Mode::kCallback},
       {"twelve", Mode::kTwelve},     {"slow", Mode::kSlow},         {"held", Mode::kHeld},
-      {"never", Mode::kNever},       {"partial", Mode::kPartial},
+      {"never", Mode::kNever},       {"partial", Mode::kPartial},   {"holdopen", Mode::kHoldOpen},
+      {"vanish", Mode::kVanish},     {"quiet", Mode::kQuiet},       {"handoff", Mode::kHandoff},
   };
   char value[32];
   const DWORD length = GetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_MODE", value, sizeof value);
@@ -65,13 +73,13 @@ void WaitForRelease() {
   CloseHandle(release);
 }
 
-DWORD SlowDelayMs() {
+DWORD DelayMs(DWORD fallback) {
   char value[16];
   const DWORD length = GetEnvironmentVariableA("DROPLINE_ZIPSTANDIN_DELAY_MS", value, sizeof value);
-  if (length == 0 || length >= sizeof value) return kDefaultSlowDelayMs;
+  if (length == 0 || length >= sizeof value) return fallback;
   char* end = nullptr;
   const unsigned long delay = std::strtoul(value, &end, 10);
-  return end != value && *end == '\0' ? static_cast<DWORD>(delay) : kDefaultSlowDelayMs;
+  return end != value && *end == '\0' ? static_cast<DWORD>(delay) : fallback;
 }
 
 DWORD FullPath(const wchar_t* path, std::wstring* full) {
@@ -94,17 +102,28 @@ bool IsZipFile(const std::wstring& path) {
                               kExtensionLength, TRUE) == CSTR_EQUAL;
 }
 
+// How the finished archive gets where it belongs.
+enum class Write {
+  kSwap,             // built beside it and moved over it
+  kInPlace,          // its bytes written over the old ones through a handle held throughout
+  kInPlaceThenGone,  // the same, then deleted, as a scanner's quarantine would take it
+};
+
 struct PackJob {
   std::wstring archive;
   std::wstring source;
   DWORD delayMs = 0;
   bool held = false;
   bool partial = false;
+  Write write = Write::kSwap;
+  // The Folder the request came through, kept (with what it holds open) until the job is done.
+  IUnknown* folder = nullptr;
   // An object of the caller's apartment, marshaled for the packing thread to call first.
   IStream* callback = nullptr;
   uint64_t ticket = 0;
 
   ~PackJob() {
+    if (folder) folder->Release();
     if (!callback) return;
     CoReleaseMarshalData(callback);
     callback->Release();
@@ -125,6 +144,62 @@ DWORD CallBack(IStream*& stream) {
   return SUCCEEDED(hr) ? ERROR_SUCCESS : ERROR_INVALID_FUNCTION;
 }
 
+DWORD ReadWhole(HANDLE file, std::string* bytes) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    return GetLastError();
+  }
+  bytes->resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  if (!bytes->empty() && !ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr)) {
+    return GetLastError();
+  }
+  return read == bytes->size() ? ERROR_SUCCESS : ERROR_HANDLE_EOF;
+}
+
+DWORD WriteWhole(HANDLE file, const std::string& bytes) {
+  DWORD written = 0;
+  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || !SetEndOfFile(file)) {
+    return GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
+
+// The archive is built in a scratch file beside it and its bytes written back through `file`.
+DWORD RewriteThrough(HANDLE file, const std::wstring& archive, const std::wstring& source) {
+  const std::wstring scratch = archive + L".rewrite";
+  std::string bytes;
+  DWORD error = ReadWhole(file, &bytes);
+  HANDLE copy = CreateFileW(scratch.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (copy == INVALID_HANDLE_VALUE) return GetLastError();
+  if (!error) error = WriteWhole(copy, bytes);
+  CloseHandle(copy);
+  if (!error) error = AppendToArchive(scratch, source);
+  copy = CreateFileW(scratch.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!error && copy == INVALID_HANDLE_VALUE) error = GetLastError();
+  if (!error) error = ReadWhole(copy, &bytes);
+  if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
+  DeleteFileW(scratch.c_str());
+  return error ? error : WriteWhole(file, bytes);
+}
+
+// As handlers that keep the archive open while they write it: nobody else can read it meanwhile.
+DWORD RewriteInPlace(const std::wstring& archive, const std::wstring& source, bool thenDelete) {
+  const HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ | GENERIC_WRITE | (thenDelete ? DELETE : 0),
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  DWORD error = RewriteThrough(file, archive, source);
+  FILE_DISPOSITION_INFO gone{TRUE};
+  if (thenDelete && !SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone) && !error) {
+    error = GetLastError();
+  }
+  CloseHandle(file);
+  return error;
+}
+
 // Jobs pack one at a time, in the order CopyHere was called, however their threads
 // get scheduled: two items copied into one archive must land in call order and must
 // not rebuild it at the same time.
@@ -143,7 +218,11 @@ DWORD RunJob(std::unique_ptr<PackJob> job) noexcept {
 
   DWORD error = calledBack;
   try {
-    if (error == ERROR_SUCCESS) error = AppendToArchive(job->archive, job->source, job->partial);
+    if (error == ERROR_SUCCESS && job->write == Write::kSwap) {
+      error = AppendToArchive(job->archive, job->source, job->partial);
+    } else if (error == ERROR_SUCCESS) {
+      error = RewriteInPlace(job->archive, job->source, job->write == Write::kInPlaceThenGone);
+    }
   } catch (const std::bad_alloc&) {
     error = ERROR_OUTOFMEMORY;
   }
@@ -229,16 +308,36 @@ HRESULT RunOnNewThread(std::unique_ptr<PackJob> job) {
   return hr;
 }
 
+// The pool's thread, started once; guarded by g_poolLock.
+HRESULT StartPoolLocked() {
+  if (g_poolStarted) return S_OK;
+  const HRESULT hr = StartThread(PoolThread, nullptr);
+  g_poolStarted = SUCCEEDED(hr);
+  return hr;
+}
+
+HRESULT StartPool() {
+  AcquireSRWLockExclusive(&g_poolLock);
+  const HRESULT hr = StartPoolLocked();
+  ReleaseSRWLockExclusive(&g_poolLock);
+  return hr;
+}
+
 HRESULT RunInPool(std::unique_ptr<PackJob> job) {
   job = TakeTicket(std::move(job));
   AcquireSRWLockExclusive(&g_poolLock);
-  HRESULT hr = S_OK;
-  if (!g_poolStarted) hr = StartThread(PoolThread, nullptr);
-  g_poolStarted = SUCCEEDED(hr);
-  if (g_poolStarted) g_pool.push_back(std::move(job));
+  const HRESULT hr = StartPoolLocked();
+  if (SUCCEEDED(hr)) g_pool.push_back(std::move(job));
   ReleaseSRWLockExclusive(&g_poolLock);
   WakeAllConditionVariable(&g_poolJobs);
   return hr;
+}
+
+// The handoff mode's first thread: it starts the one that packs a moment later, and ends.
+DWORD WINAPI HandOffThread(void* job) {
+  Sleep(kHandoffAfterMs);
+  const HRESULT started = RunOnNewThread(std::unique_ptr<PackJob>(static_cast<PackJob*>(job)));
+  FreeLibraryAndExitThread(ThisModule(), SUCCEEDED(started) ? ERROR_SUCCESS : ERROR_INVALID_FUNCTION);
 }
 
 // Packs on a thread of its own and returns once that thread has ended.
@@ -265,7 +364,14 @@ HRESULT MarshalCallback(PackJob& job) {
 
 class ZipFolder final : public DispatchObject<Folder> {
  public:
-  explicit ZipFolder(std::wstring archive) : archive_(std::move(archive)) {}
+  explicit ZipFolder(std::wstring archive, bool holdOpen) : archive_(std::move(archive)) {
+    if (!holdOpen) return;
+    hold_ = CreateFileW(archive_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  ~ZipFolder() override {
+    if (hold_ != INVALID_HANDLE_VALUE) CloseHandle(hold_);
+  }
 
   HRESULT STDMETHODCALLTYPE get_Title(BSTR*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Application(IDispatch**) override { return E_NOTIMPL; }
@@ -307,10 +413,22 @@ class ZipFolder final : public DispatchObject<Folder> {
     if (mode == Mode::kCallback) {
       if (const HRESULT hr = MarshalCallback(*job); FAILED(hr)) return hr;
     }
-    if (mode == Mode::kSlow) job->delayMs = SlowDelayMs();
+    if (mode == Mode::kSlow || mode == Mode::kHandoff) job->delayMs = DelayMs(kDefaultSlowDelayMs);
+    if (mode == Mode::kQuiet) job->delayMs = DelayMs(kDefaultQuietDelayMs);
     job->held = mode == Mode::kHeld;
     job->partial = mode == Mode::kPartial;
-    if (mode == Mode::kPooled) return RunInPool(std::move(job));
+    if (mode == Mode::kHoldOpen) {
+      job->write = Write::kInPlace;
+      job->folder = this;
+      AddRef();
+    }
+    if (mode == Mode::kVanish) job->write = Write::kInPlaceThenGone;
+    if (mode == Mode::kPooled || mode == Mode::kQuiet) return RunInPool(std::move(job));
+    if (mode == Mode::kHandoff) {
+      const HRESULT hr = StartThread(HandOffThread, job.get());
+      if (SUCCEEDED(hr)) job.release();
+      return hr;
+    }
     if (mode == Mode::kFast) return RunOnEndedThread(std::move(job));
     return RunOnNewThread(std::move(job));
   } catch (const std::bad_alloc&) {
@@ -319,6 +437,7 @@ class ZipFolder final : public DispatchObject<Folder> {
 
  private:
   const std::wstring archive_;
+  HANDLE hold_ = INVALID_HANDLE_VALUE;
 };
 
 class ShellDispatch final : public DispatchObject<IShellDispatch> {
@@ -351,13 +470,18 @@ class ShellDispatch final : public DispatchObject<IShellDispatch> {
   HRESULT STDMETHODCALLTYPE NameSpace(VARIANT path, Folder** folder) override try {
     if (!folder) return E_POINTER;
     *folder = nullptr;
-    if (CurrentMode() == Mode::kNoFolder) return S_OK;
+    const Mode mode = CurrentMode();
+    if (mode == Mode::kNoFolder) return S_OK;
+    // The worker is there before the request.
+    if (mode == Mode::kQuiet) {
+      if (const HRESULT hr = StartPool(); FAILED(hr)) return hr;
+    }
     std::wstring archive;
     if (path.vt != VT_BSTR || !path.bstrVal || FullPath(path.bstrVal, &archive) != ERROR_SUCCESS ||
         !IsZipFile(archive)) {
       return S_FALSE;
     }
-    *folder = new ZipFolder(std::move(archive));
+    *folder = new ZipFolder(std::move(archive), mode == Mode::kHoldOpen);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
