@@ -4,6 +4,8 @@
 #include "common/texts.h"
 #include "zip/shell_packing.h"
 
+#include <stdexcept>
+
 namespace dl {
 
 namespace {
@@ -22,16 +24,17 @@ HRESULT RunPathForClipboard(HWND composeWindow)
 
 void WINAPI AttachClipboard(HWND composeWindow, LPARAM)
 {
-    // Nothing may escape into the host: every failure ends in a message, the shell's missing ZIP
-    // folder in one of its own, as the user can do something about it.
+    // Nothing may escape into the host: every failure, a status or an exception, ends in the one
+    // catch and one message, the shell's missing ZIP folder in one of its own, as the user can do
+    // something about it.
     HRESULT result = E_FAIL;
     try {
         result = RunPathForClipboard(composeWindow);
+        if (SUCCEEDED(result) || result == E_ABORT) return;
+        throw std::runtime_error("AttachFile() failed");
     } catch (...) {
-        result = E_FAIL;
+        ShowMessage(composeWindow, result == kNoZipFolder ? text::kNoZipFolder : text::kAttachFailed, MB_ICONERROR);
     }
-    if (SUCCEEDED(result) || result == E_ABORT) return;
-    ShowMessage(composeWindow, result == kNoZipFolder ? text::kNoZipFolder : text::kAttachFailed, MB_ICONERROR);
 }
 
 }  // namespace dl

@@ -239,7 +239,7 @@ TEST_F(FileAttachTest, FailedPackingShowsOneFailureAndStopsThere)
         ExpectBoxes(compose_, text::kAttachFailed, MB_ICONERROR);
 
         WriteDword("DLAttachFileSeparately", 0);
-        EXPECT_TRUE(Attach({a, busy}, dismiss).empty());
+        EXPECT_TRUE(Attach({busy, a}, dismiss).empty());  // the held file first: no handler is registered here
         ExpectBoxes(compose_, text::kAttachFailed, MB_ICONERROR);
     }
     EXPECT_EQ(Snapshot(work_), before);
