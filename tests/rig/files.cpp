@@ -27,20 +27,37 @@ std::string TempRoot()
     return path;
 }
 
-void DeleteTree(const std::string& path)
+namespace {
+
+// In UTF-16: a test leaves names behind that the code page lacks (资料, 😀.txt), and the next
+// run's fresh folder must still be empty.
+void DeleteTreeW(const std::wstring& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryA(path.c_str());
-        else DeleteFileA(path.c_str());
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
+        else DeleteFileW(path.c_str());
         return;
     }
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    for (BOOL found = find != INVALID_HANDLE_VALUE; found; found = FindNextFileW(find, &entry)) {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") DeleteTreeW(path + L"\\" + name);
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+void DeleteTree(const std::string& path)
+{
     std::string folder = path;
     if (EndsWithBackslash(folder)) folder.pop_back();
-    for (const std::string& name : List(folder)) DeleteTree(folder + "\\" + name);
-    RemoveDirectoryA(folder.c_str());
+    DeleteTreeW(Wide(folder));
 }
 
 std::string FreshFolder(const std::string& name)
