@@ -59,7 +59,7 @@ protected:
     // Empties the host's temporary folder, for the next case of a test.
     void EmptyHostTemp() const;
     // Runs `command` once so that what the system keeps for good is in place (shell image lists,
-    // GDI+, COM), then up to four times more between counts: kernel handles, GDI and USER objects
+    // GDI+, COM), then up to eight times more between counts: kernel handles, GDI and USER objects
     // may not grow on every one of them.
     void ExpectNoGrowth(const std::function<void()>& command);
 };
