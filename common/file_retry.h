@@ -4,16 +4,14 @@
 // plug-in's own is tried again for about a second.
 #pragma once
 
+#include "common/sent_messages.h"
+
 #include <windows.h>
 
 namespace dl {
 
 constexpr int kScannerTries = 20;
 constexpr DWORD kScannerPauseMs = 50;
-
-// Waits `ms`, answering the messages other threads send meanwhile (never input): the host's window
-// must not count as hung.
-void PauseAnsweringSentMessages(DWORD ms) noexcept;
 
 // Runs `step` until it returns true, fails for another reason than a scanner's (its error stays in
 // GetLastError), or its tries are used up.

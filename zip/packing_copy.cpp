@@ -5,8 +5,8 @@
 #include "common/file_retry.h"
 #include "common/fresh_folder.h"
 #include "common/hresult.h"
+#include "common/sent_messages.h"
 #include "zip/packing_progress.h"
-#include "zip/thread_wait.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -1,9 +1,8 @@
 #include "zip/packing_progress.h"
 
 #include "names/nearest_names.h"
-
+#include "common/sent_messages.h"
 #include "common/texts.h"
-#include "zip/thread_wait.h"
 
 #include <commctrl.h>
 

@@ -9,7 +9,6 @@ namespace dl {
 namespace {
 
 constexpr DWORD kWaitAccess = SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION;
-constexpr DWORD kAnswerEveryMs = 100;
 // A wait in a single-threaded apartment takes one handle fewer than the system's limit; one more
 // goes to the idle event or the caller's. The others are looked at on the next turn.
 constexpr std::size_t kThreadsPerWait = MAXIMUM_WAIT_OBJECTS - 2;
@@ -31,17 +30,6 @@ HRESULT WaitDispatchingCalls(DWORD ms, DWORD count, HANDLE* handles)
 }
 
 }  // namespace
-
-void AnswerSentMessages() noexcept
-{
-    // Only the host's UI thread walks trees; a tick count of its own keeps the calls cheap.
-    static DWORD lastAnswered = 0;
-    const DWORD now = GetTickCount();
-    if (now - lastAnswered < kAnswerEveryMs) return;
-    lastAnswered = now;
-    MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-}
 
 HRESULT SnapshotProcessThreads(ThreadIdSet& threads)
 {

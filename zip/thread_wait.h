@@ -14,11 +14,6 @@ namespace dl {
 
 using ThreadIdSet = std::set<DWORD>;
 
-// Answers the messages that other threads send to the calling one (never input), at most about
-// every tenth of a second: called in long walks over a folder tree, so that the host's window
-// never counts as hung while it waits for us.
-void AnswerSentMessages() noexcept;
-
 // Adds the ids of the process's current threads. E_FAIL when no snapshot can be taken, or when it
 // does not even hold the calling thread: a wait based on such a list would take in old threads.
 HRESULT SnapshotProcessThreads(ThreadIdSet& threads);
