@@ -180,14 +180,6 @@ protected:
         }
         ExpectRobotClean();
     }
-    void InspectFileDialog(DWORD separately)
-    {
-        WriteDword("DLAttachFileSeparately", separately);
-        const std::string file = work_ + "見積書.txt";
-        ASSERT_TRUE(WriteBytes(file, "data"));
-        ASSERT_TRUE(PutFiles({file}));
-        Inspect(kFileCaption, [](Robot& r, HWND dialog) { ExpectDrawnAsOnJapaneseWindows(r, dialog, 107); });
-    }
 };
 
 TEST_F(DialogFontTest, SettingsDialog)
@@ -220,14 +212,16 @@ TEST(CaptionButtons, DrawInMarlett)
 }
 
 // The note and the name label differ between the two ways of attaching files.
-TEST_F(DialogFontTest, FileDialogAttachingSeparately)
+TEST_F(DialogFontTest, FileDialogAttachingSeparatelyAndPackingIntoOneArchive)
 {
-    InspectFileDialog(1);
-}
-
-TEST_F(DialogFontTest, FileDialogPackingIntoOneArchive)
-{
-    InspectFileDialog(0);
+    const std::string file = work_ + "見積書.txt";
+    ASSERT_TRUE(WriteBytes(file, "data"));
+    for (const DWORD separately : {1u, 0u}) {
+        SCOPED_TRACE(separately ? "separately" : "one archive");
+        WriteDword("DLAttachFileSeparately", separately);
+        ASSERT_TRUE(PutFiles({file}));
+        Inspect(kFileCaption, [](Robot& r, HWND dialog) { ExpectDrawnAsOnJapaneseWindows(r, dialog, 107); });
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -130,10 +131,10 @@ protected:
 
     void ExpectDialog(int id, const Dialog& expected)
     {
+        SCOPED_TRACE("dialog " + std::to_string(id));
         const BYTE* data = Resource(RT_DIALOG, MAKEINTRESOURCEA(id));
         ASSERT_NE(data, nullptr);
         const Dialog actual = TemplateReader(data).Read();
-        SCOPED_TRACE("dialog " + std::to_string(id));
         EXPECT_EQ(actual.style, expected.style);
         EXPECT_EQ(actual.exStyle, expected.exStyle);
         EXPECT_EQ(actual.cx, expected.cx);
@@ -165,61 +166,53 @@ constexpr DWORD kIdStatic = 0xFFFFFFFF;
 const std::wstring kDoNotShow = Wide("今後表示しない(&N)");
 const std::wstring kFileNameLabel = Wide("ファイル名：");
 
-TEST_F(ResourceTest, SettingsDialog)
+// Dialogs 102 (settings), 105 (text), 106 (image) and 107 (files and folders).
+TEST_F(ResourceTest, DialogTemplates)
 {
-    ExpectDialog(102, {kPopup, WS_EX_WINDOWEDGE, 278, 113, Wide("ドロップラインの設定"), L"", 0, 0, 0, {
-        {IDOK, L"Button", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 165, 91, 50, 14},
-        {IDCANCEL, L"Button", Wide("キャンセル"), BS_PUSHBUTTON | WS_TABSTOP, 221, 91, 50, 14},
-        {1022, L"Button", Wide("ファイル・フォルダの添付方法"), BS_GROUPBOX, 7, 46, 264, 35},
-        {1025, L"Button", Wide("それぞれ別々に添付する(&S)"), BS_AUTORADIOBUTTON, 21, 62, 103, 10},
-        {1026, L"Button", Wide("まとめてZIP圧縮してから添付する(&C)"), BS_AUTORADIOBUTTON, 132, 61, 134, 12},
-        {1023, L"Button", Wide("コピーした内容を添付する前に確認する"), BS_GROUPBOX, 7, 7, 264, 35},
-        {1028, L"Button", Wide("画像(&I)"), BS_AUTOCHECKBOX | WS_TABSTOP, 22, 23, 40, 10},
-        {1029, L"Button", Wide("テキスト(&T)"), BS_AUTOCHECKBOX | WS_TABSTOP, 73, 23, 49, 9},
-        {1030, L"Button", Wide("ファイル・フォルダ(&F)"), BS_AUTOCHECKBOX | WS_TABSTOP, 131, 23, 76, 9},
-    }});
-}
-
-TEST_F(ResourceTest, TextConfirmationDialog)
-{
-    ExpectDialog(105, {kPopup, WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, 346, 234,
-                       Wide("Orvel!ドロップラインプラグイン - 添付するテキストを確認してください"), L"", 0, 0, 0, {
-        {1012, L"Edit", L"", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 161, 214, 69, 12},
-        {IDOK, L"Button", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 234, 213, 50, 14},
-        {IDCANCEL, L"Button", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 289, 213, 50, 14},
-        {1013, L"Edit", L"", WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY, 7, 7, 332, 200},
-        {1029, L"Button", kDoNotShow, WS_TABSTOP | BS_AUTOCHECKBOX, 9, 215, 77, 10},
-        {kIdStatic, L"Static", kFileNameLabel, WS_GROUP | SS_LEFT, 125, 216, 36, 8},
-    }});
-}
-
-TEST_F(ResourceTest, ImageConfirmationDialog)
-{
-    ExpectDialog(106, {kPopup, WS_EX_APPWINDOW | WS_EX_STATICEDGE | WS_EX_WINDOWEDGE, 346, 271,
-                       Wide("Orvel!ドロップラインプラグイン - 添付する画像を確認してください"), L"", 0, 0, 0, {
-        {1012, L"Edit", L"", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 161, 251, 69, 12},
-        {IDOK, L"Button", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 234, 250, 50, 14},
-        {IDCANCEL, L"Button", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 289, 250, 50, 14},
-        {1021, L"Static", L"", SS_ETCHEDFRAME, 7, 7, 332, 229},
-        {1022, L"Static", L"1024x768 [999KB]", WS_GROUP | SS_LEFT, 9, 239, 126, 8},
-        {1029, L"Button", kDoNotShow, WS_TABSTOP | BS_AUTOCHECKBOX, 9, 253, 77, 10},
-        {kIdStatic, L"Static", kFileNameLabel, WS_GROUP | SS_LEFT, 125, 254, 36, 8},
-    }});
-}
-
-TEST_F(ResourceTest, FileConfirmationDialog)
-{
-    ExpectDialog(107, {kPopup, WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, 346, 154,
-                       Wide("Orvel!ドロップラインプラグイン - 添付するファイル・フォルダを確認してください"), L"", 0, 0, 0, {
-        {1012, L"Edit", L"", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 161, 134, 69, 12},
-        {IDOK, L"Button", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 234, 133, 50, 14},
-        {IDCANCEL, L"Button", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 289, 133, 50, 14},
-        {1026, L"Static", Wide("※フォルダはZIP圧縮されて添付されます"), WS_GROUP | SS_LEFT, 8, 8, 222, 8},
-        {1011, L"Button", Wide("ファイルパスを表示(&P)"), WS_TABSTOP | BS_AUTOCHECKBOX, 259, 8, 85, 10},
-        {1024, L"SysListView32", L"", WS_BORDER | WS_TABSTOP | LVS_ICON | LVS_ALIGNLEFT, 7, 19, 332, 109},
-        {1029, L"Button", kDoNotShow, WS_TABSTOP | BS_AUTOCHECKBOX, 9, 135, 77, 10},
-        {1027, L"Static", kFileNameLabel, WS_GROUP | SS_LEFT, 125, 137, 36, 8},
-    }});
+    const std::pair<int, Dialog> dialogs[] = {
+        {102, {kPopup, WS_EX_WINDOWEDGE, 278, 113, Wide("ドロップラインの設定"), L"", 0, 0, 0, {
+            {IDOK, L"Button", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 165, 91, 50, 14},
+            {IDCANCEL, L"Button", Wide("キャンセル"), BS_PUSHBUTTON | WS_TABSTOP, 221, 91, 50, 14},
+            {1022, L"Button", Wide("ファイル・フォルダの添付方法"), BS_GROUPBOX, 7, 46, 264, 35},
+            {1025, L"Button", Wide("それぞれ別々に添付する(&S)"), BS_AUTORADIOBUTTON, 21, 62, 103, 10},
+            {1026, L"Button", Wide("まとめてZIP圧縮してから添付する(&C)"), BS_AUTORADIOBUTTON, 132, 61, 134, 12},
+            {1023, L"Button", Wide("コピーした内容を添付する前に確認する"), BS_GROUPBOX, 7, 7, 264, 35},
+            {1028, L"Button", Wide("画像(&I)"), BS_AUTOCHECKBOX | WS_TABSTOP, 22, 23, 40, 10},
+            {1029, L"Button", Wide("テキスト(&T)"), BS_AUTOCHECKBOX | WS_TABSTOP, 73, 23, 49, 9},
+            {1030, L"Button", Wide("ファイル・フォルダ(&F)"), BS_AUTOCHECKBOX | WS_TABSTOP, 131, 23, 76, 9},
+        }}},
+        {105, {kPopup, WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, 346, 234,
+               Wide("Orvel!ドロップラインプラグイン - 添付するテキストを確認してください"), L"", 0, 0, 0, {
+            {1012, L"Edit", L"", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 161, 214, 69, 12},
+            {IDOK, L"Button", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 234, 213, 50, 14},
+            {IDCANCEL, L"Button", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 289, 213, 50, 14},
+            {1013, L"Edit", L"", WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY, 7, 7, 332, 200},
+            {1029, L"Button", kDoNotShow, WS_TABSTOP | BS_AUTOCHECKBOX, 9, 215, 77, 10},
+            {kIdStatic, L"Static", kFileNameLabel, WS_GROUP | SS_LEFT, 125, 216, 36, 8},
+        }}},
+        {106, {kPopup, WS_EX_APPWINDOW | WS_EX_STATICEDGE | WS_EX_WINDOWEDGE, 346, 271,
+               Wide("Orvel!ドロップラインプラグイン - 添付する画像を確認してください"), L"", 0, 0, 0, {
+            {1012, L"Edit", L"", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 161, 251, 69, 12},
+            {IDOK, L"Button", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 234, 250, 50, 14},
+            {IDCANCEL, L"Button", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 289, 250, 50, 14},
+            {1021, L"Static", L"", SS_ETCHEDFRAME, 7, 7, 332, 229},
+            {1022, L"Static", L"1024x768 [999KB]", WS_GROUP | SS_LEFT, 9, 239, 126, 8},
+            {1029, L"Button", kDoNotShow, WS_TABSTOP | BS_AUTOCHECKBOX, 9, 253, 77, 10},
+            {kIdStatic, L"Static", kFileNameLabel, WS_GROUP | SS_LEFT, 125, 254, 36, 8},
+        }}},
+        {107, {kPopup, WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, 346, 154,
+               Wide("Orvel!ドロップラインプラグイン - 添付するファイル・フォルダを確認してください"), L"", 0, 0, 0, {
+            {1012, L"Edit", L"", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 161, 134, 69, 12},
+            {IDOK, L"Button", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, 234, 133, 50, 14},
+            {IDCANCEL, L"Button", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 289, 133, 50, 14},
+            {1026, L"Static", Wide("※フォルダはZIP圧縮されて添付されます"), WS_GROUP | SS_LEFT, 8, 8, 222, 8},
+            {1011, L"Button", Wide("ファイルパスを表示(&P)"), WS_TABSTOP | BS_AUTOCHECKBOX, 259, 8, 85, 10},
+            {1024, L"SysListView32", L"", WS_BORDER | WS_TABSTOP | LVS_ICON | LVS_ALIGNLEFT, 7, 19, 332, 109},
+            {1029, L"Button", kDoNotShow, WS_TABSTOP | BS_AUTOCHECKBOX, 9, 135, 77, 10},
+            {1027, L"Static", kFileNameLabel, WS_GROUP | SS_LEFT, 125, 137, 36, 8},
+        }}},
+    };
+    for (const auto& [id, dialog] : dialogs) ExpectDialog(id, dialog);
 }
 
 TEST_F(ResourceTest, VersionResource)
