@@ -220,6 +220,14 @@ const Chosen& Choose()
 
 const std::vector<CounterProof>& CounterProofs() { return Choose().proofs; }
 
+bool SameObjectCounts(const ResourceCounts& a, const ResourceCounts& b)
+{
+    for (const Counter c : kAllCounters) {
+        if (c != Counter::kPrivateBytes && a[c] != b[c]) return false;
+    }
+    return true;
+}
+
 ResourceCounts CountResources()
 {
     const Chosen& chosen = Choose();

@@ -38,5 +38,7 @@ struct CounterProof {
 // The proofs, made once per process on first use.
 const std::vector<CounterProof>& CounterProofs();
 ResourceCounts CountResources();
+// Whether the kernel handles, GDI and USER objects agree (private bytes move all the time).
+bool SameObjectCounts(const ResourceCounts& a, const ResourceCounts& b);
 
 }  // namespace rig

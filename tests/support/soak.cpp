@@ -52,14 +52,6 @@ constexpr int kMinWarmUpRounds = 2, kMaxWarmUpRounds = 8;
 // Runs of each kind alone, twice over.
 constexpr int kRunsAlone = 4;
 
-bool SameObjectCounts(const ResourceCounts& a, const ResourceCounts& b)
-{
-    for (const Counter c : kAllCounters) {
-        if (c != Counter::kPrivateBytes && a[c] != b[c]) return false;
-    }
-    return true;
-}
-
 const char* Caption(Content content)
 {
     switch (content) {
