@@ -130,18 +130,19 @@ void PackingProgress::Show()
 
 void PackingProgress::Present()
 {
-    // The bar first: whoever reads the new phase's text then finds the bar that goes with it.
+    // The bar first, its kind and its measure: whoever reads the new phase's text then finds the
+    // bar that goes with it (the dialog takes each change before the call returns).
     if (compressing_ != marquee_) {
         ShowMarquee(DialogWindow(), compressing_);
         marquee_ = compressing_;
     }
+    if (!compressing_) dialog_->SetProgress64(copied_ + inFile_, total_);
     if (linesChanged_) {
         const char* phase = compressing_ ? text::kProgressCompressing : text::kProgressCopying;
         dialog_->SetLine(1, WideFromAnsi(phase).c_str(), FALSE, nullptr);
         dialog_->SetLine(2, name_.c_str(), TRUE, nullptr);
         linesChanged_ = false;
     }
-    if (!compressing_) dialog_->SetProgress64(copied_ + inFile_, total_);
 }
 
 // The dialog tells its window where it can; elsewhere (Wine) it is the window owned by ours on
