@@ -29,6 +29,21 @@ std::string TempRoot()
 
 namespace {
 
+// The names in a folder, in UTF-16, without "." and "..".
+std::vector<std::wstring> NamesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return names;
+}
+
 // In UTF-16: a test leaves names behind that the code page lacks (资料, 😀.txt), and the next
 // run's fresh folder must still be empty.
 void DeleteTreeW(const std::wstring& path)
@@ -41,13 +56,7 @@ void DeleteTreeW(const std::wstring& path)
         else DeleteFileW(path.c_str());
         return;
     }
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    for (BOOL found = find != INVALID_HANDLE_VALUE; found; found = FindNextFileW(find, &entry)) {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") DeleteTreeW(path + L"\\" + name);
-    }
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    for (const std::wstring& name : NamesIn(path)) DeleteTreeW(path + L"\\" + name);
     RemoveDirectoryW(path.c_str());
 }
 
@@ -118,15 +127,7 @@ bool ReadBytes(const std::wstring& path, std::string& bytes)
 void AddSnapshot(const std::wstring& folder, const std::string& prefix,
                  std::vector<std::pair<std::string, std::string>>& files)
 {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    std::vector<std::wstring> names = NamesIn(folder);
     std::sort(names.begin(), names.end());
     for (const std::wstring& name : names) {
         const std::wstring path = folder + L"\\" + name;
